@@ -1,0 +1,39 @@
+# The two commands of README.md:
+#   make run    builds the program and starts it
+#   make test   installs what is missing, builds, and runs the whole suite,
+#               normally and again under AddressSanitizer + UBSan
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: run test deps build build-asan check check-asan bench clean
+
+run: deps build
+	@echo "The setup form is not built yet; wakebell-settings prints the stored settings:"
+	./build/settings/wakebell-settings || true
+
+test: deps check check-asan
+
+deps:
+	./scripts/install-deps.sh
+
+build:
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAKEBELL_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+build-asan:
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWAKEBELL_WERROR=ON \
+	      -DWAKEBELL_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+
+check: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+check-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+bench: deps build
+	./build/bench/codec_bench --benchmark_min_time=0.5
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,81 @@
+#include "codec/base64.h"
+
+#include <array>
+#include <cstddef>
+
+namespace {
+
+constexpr unsigned char kNotInAlphabet = 0xFF;
+
+constexpr std::array<unsigned char, 256> MakeDecodeTable() {
+    std::array<unsigned char, 256> table{};
+    table.fill(kNotInAlphabet);
+    for (std::size_t i = 0; i < Base64Chars.size(); ++i) {
+        table[static_cast<unsigned char>(Base64Chars[i])] = static_cast<unsigned char>(i);
+    }
+    return table;
+}
+
+constexpr std::array<unsigned char, 256> kDecodeTable = MakeDecodeTable();
+
+char Sextet(unsigned value) { return Base64Chars[value & 0x3Fu]; }
+
+}  // namespace
+
+std::string Base64Encode(const unsigned char* bytes, std::int32_t count) {
+    if (bytes == nullptr || count <= 0) {
+        return {};
+    }
+    const auto n = static_cast<std::size_t>(count);
+    std::string out((n + 2) / 3 * 4, '\0');
+    char* dst = out.data();
+
+    std::size_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+        const unsigned group = (unsigned{bytes[i]} << 16) | (unsigned{bytes[i + 1]} << 8) |
+                               unsigned{bytes[i + 2]};
+        *dst++ = Sextet(group >> 18);
+        *dst++ = Sextet(group >> 12);
+        *dst++ = Sextet(group >> 6);
+        *dst++ = Sextet(group);
+    }
+    if (const std::size_t rest = n - i; rest > 0) {
+        unsigned group = unsigned{bytes[i]} << 16;
+        if (rest == 2) {
+            group |= unsigned{bytes[i + 1]} << 8;
+        }
+        *dst++ = Sextet(group >> 18);
+        *dst++ = Sextet(group >> 12);
+        *dst++ = rest == 2 ? Sextet(group >> 6) : '=';
+        *dst = '=';
+    }
+    return out;
+}
+
+std::string Base64Decode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() / 4 * 3 + 2);
+
+    unsigned quad[4] = {};
+    std::size_t held = 0;
+    for (const char c : text) {
+        const unsigned char value = kDecodeTable[static_cast<unsigned char>(c)];
+        if (value == kNotInAlphabet) {
+            break;  // "=", line ends, spaces and every other byte end the data
+        }
+        quad[held++] = value;
+        if (held == 4) {
+            out.push_back(static_cast<char>((quad[0] << 2) | (quad[1] >> 4)));
+            out.push_back(static_cast<char>(((quad[1] & 0x0Fu) << 4) | (quad[2] >> 2)));
+            out.push_back(static_cast<char>(((quad[2] & 0x03u) << 6) | quad[3]));
+            held = 0;
+        }
+    }
+    if (held >= 2) {
+        out.push_back(static_cast<char>((quad[0] << 2) | (quad[1] >> 4)));
+    }
+    if (held == 3) {
+        out.push_back(static_cast<char>(((quad[1] & 0x0Fu) << 4) | (quad[2] >> 2)));
+    }
+    return out;
+}

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Installs the Debian 12 packages needed to build and test Wakebell setup,
+# but only when some are missing. Non-interactive: safe for CI.
+set -eu
+
+PACKAGES="
+    g++ cmake ninja-build make pkg-config
+    libssl-dev openssl
+    libsqlite3-dev sqlite3
+    libgtest-dev libgmock-dev libbenchmark-dev
+"
+
+missing=""
+for pkg in $PACKAGES; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    case "$status" in
+        "install ok installed") ;;
+        *) missing="$missing $pkg" ;;
+    esac
+done
+
+if [ -z "$missing" ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+echo "install-deps: installing:$missing"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -q --no-install-recommends $missing

@@ -1,0 +1,80 @@
+// The one exception type of the SMTP client and its error codes.
+//
+// Every failure inside the client raises an ECSmtp carrying one SmtpError
+// code; no client operation returns an error value. Codes fall into bands by
+// their hundreds: 1xx network, 2xx missing or invalid input, 3xx rejected
+// commands, 4xx connection, resource and TLS faults. Throw by value, catch by
+// reference, and turn the code into English text with Describe().
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum SmtpError : std::int32_t {
+    ERR_NONE = 0,
+    ERR_WSA_STARTUP = 100,
+    ERR_WSA_VERSION = 101,
+    ERR_SEND = 102,
+    ERR_RECV = 103,
+    ERR_CONNECT = 104,
+    ERR_RESOLVE = 105,
+    ERR_SOCKET = 106,
+    ERR_HOSTNAME = 107,
+    ERR_IOCTL = 108,
+    ERR_SELECT = 109,
+    ERR_BAD_IPV4 = 110,
+    ERR_NO_HEADER = 200,
+    ERR_NO_SENDER = 201,
+    ERR_NO_SUBJECT = 202,
+    ERR_NO_RECIPIENT = 203,
+    ERR_NO_LOGIN = 204,
+    ERR_NO_PASSWORD = 205,
+    ERR_BAD_CREDENTIALS = 206,
+    ERR_BAD_DIGEST_CHALLENGE = 207,
+    ERR_NO_DIGEST_SERVER = 208,
+    ERR_NO_RECIPIENT_ADDRESS = 209,
+    ERR_REPLY_MAIL_FROM = 300,
+    ERR_REPLY_EHLO = 301,
+    ERR_REPLY_AUTH_PLAIN = 302,
+    ERR_REPLY_AUTH_LOGIN = 303,
+    ERR_REPLY_AUTH_CRAM_MD5 = 304,
+    ERR_REPLY_AUTH_DIGEST_MD5 = 305,
+    ERR_REPLY_DIGEST_MD5 = 306,
+    ERR_REPLY_DATA = 307,
+    ERR_REPLY_QUIT = 308,
+    ERR_REPLY_RCPT_TO = 309,
+    ERR_MESSAGE_BODY = 310,
+    ERR_CONNECTION_CLOSED = 400,
+    ERR_SERVER_NOT_READY = 401,
+    ERR_NOT_RESPONDING = 402,
+    ERR_CONNECT_TIMEOUT = 403,
+    ERR_FILE_NOT_FOUND = 404,
+    ERR_MESSAGE_TOO_BIG = 405,
+    ERR_BAD_LOGIN = 406,
+    ERR_UNEXPECTED_REPLY = 407,
+    ERR_NO_MEMORY = 408,
+    ERR_TIME = 409,
+    ERR_NO_RECV_BUFFER = 410,
+    ERR_NO_SEND_BUFFER = 411,
+    ERR_LINE_OUT_OF_RANGE = 412,
+    ERR_REPLY_STARTTLS = 413,
+    ERR_TLS = 414,
+    ERR_DATA_BLOCK = 415,
+    ERR_STARTTLS_UNSUPPORTED = 416,
+    ERR_AUTH_LOGIN_UNSUPPORTED = 417,
+};
+
+class ECSmtp {
+public:
+    explicit ECSmtp(std::int32_t code) noexcept : m_code(code) {}
+
+    std::int32_t Code() const noexcept { return m_code; }
+
+    // The English text of the code: empty for ERR_NONE, "Undefined error id"
+    // for every code without a text of its own (ERR_SELECT and
+    // ERR_CONNECT_TIMEOUT among them, and any value outside the enumeration).
+    std::string Describe() const;
+
+private:
+    std::int32_t m_code;
+};
