@@ -21,7 +21,9 @@ inline void StoreLittleEndian(std::uint32_t value, unsigned char* p) {
     p[3] = static_cast<unsigned char>(value >> 24);
 }
 
-inline std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline std::uint32_t RotateLeft(std::uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 // The four rounds of RFC 1321, section 3.4. F is written in the form that
 // needs one operation fewer; the result is the same.
@@ -35,7 +37,9 @@ inline std::uint32_t F(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 inline std::uint32_t G(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
     return (x & z) | (y & ~z);
 }
-inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
+inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    return x ^ y ^ z;
+}
 inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
     return y ^ (x | ~z);
 }

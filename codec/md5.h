@@ -19,7 +19,7 @@
 #include <vector>
 
 class MD5 {
-public:
+  public:
     MD5();
 
     // Adds `length` bytes. After finalize() it writes
@@ -41,7 +41,7 @@ public:
     // digest!" (one line) and returns an empty text.
     std::string hex_digest() const;
 
-private:
+  private:
     void transform(const unsigned char block[64]);
 
     std::uint32_t state[4];

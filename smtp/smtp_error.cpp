@@ -25,8 +25,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_NO_PASSWORD: return "Undefined user password";
         case ERR_BAD_CREDENTIALS: return "Invalid user login or password";
         case ERR_BAD_DIGEST_CHALLENGE: return "Server returned a bad digest MD5 response";
-        case ERR_NO_DIGEST_SERVER:
-            return "Unable to determine server name for digest MD5 response";
+        case ERR_NO_DIGEST_SERVER: return "Unable to determine server name for digest MD5 response";
         case ERR_NO_RECIPIENT_ADDRESS: return "Undefined recipent mail";
         case ERR_REPLY_MAIL_FROM: return "Server returned error after sending MAIL FROM";
         case ERR_REPLY_EHLO: return "Server returned error after sending EHLO";
@@ -55,8 +54,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_REPLY_STARTTLS: return "Server returned error after sending STARTTLS";
         case ERR_TLS: return "SSL problem";
         case ERR_DATA_BLOCK: return "Failed to send data block";
-        case ERR_STARTTLS_UNSUPPORTED:
-            return "The STARTTLS command is not supported by the server";
+        case ERR_STARTTLS_UNSUPPORTED: return "The STARTTLS command is not supported by the server";
         case ERR_AUTH_LOGIN_UNSUPPORTED: return "AUTH LOGIN is not supported by the server";
         default: return "Undefined error id";  // ERR_SELECT and ERR_CONNECT_TIMEOUT too
     }
@@ -64,4 +62,6 @@ const char* TextOf(std::int32_t code) {
 
 }  // namespace
 
-std::string ECSmtp::Describe() const { return TextOf(m_code); }
+std::string ECSmtp::Describe() const {
+    return TextOf(m_code);
+}

@@ -65,7 +65,7 @@ enum SmtpError : std::int32_t {
 };
 
 class ECSmtp {
-public:
+  public:
     explicit ECSmtp(std::int32_t code) noexcept : m_code(code) {}
 
     std::int32_t Code() const noexcept { return m_code; }
@@ -75,6 +75,6 @@ public:
     // ERR_CONNECT_TIMEOUT among them, and any value outside the enumeration).
     std::string Describe() const;
 
-private:
+  private:
     std::int32_t m_code;
 };
