@@ -33,7 +33,10 @@ check-asan: build-asan
 	    ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 bench: deps build
-	./build/bench/codec_bench --benchmark_min_time=0.5
+	./build/bench/codec_bench --benchmark_min_time=0.5 --benchmark_repetitions=5 \
+	    --benchmark_report_aggregates_only=true --benchmark_out_format=json \
+	    --benchmark_out=build/codec_bench.json
+	./scripts/bench-table.py build/codec_bench.json
 
 clean:
 	rm -rf build build-asan
