@@ -24,16 +24,18 @@ char Sextet(unsigned value) {
 
 // Two output characters per lookup: entry v holds the characters of the two
 // 6-bit halves of the 12-bit value v. Halves the table work of the hot loop.
-constexpr std::array<char, 2 * 4096> MakePairTable() {
-    std::array<char, 2 * 4096> table{};
-    for (std::size_t v = 0; v < 4096; ++v) {
+constexpr std::size_t kPairs = 4096;
+
+constexpr std::array<char, 2 * kPairs> MakePairTable() {
+    std::array<char, 2 * kPairs> table{};
+    for (std::size_t v = 0; v < kPairs; ++v) {
         table[2 * v] = Base64Chars[v >> 6];
         table[2 * v + 1] = Base64Chars[v & 0x3F];
     }
     return table;
 }
 
-constexpr std::array<char, 2 * 4096> kPairTable = MakePairTable();
+constexpr std::array<char, 2 * kPairs> kPairTable = MakePairTable();
 
 }  // namespace
 
@@ -49,8 +51,8 @@ std::string Base64Encode(const unsigned char* bytes, std::int32_t count) {
     for (; i + 3 <= n; i += 3) {
         const unsigned group =
             (unsigned{bytes[i]} << 16) | (unsigned{bytes[i + 1]} << 8) | unsigned{bytes[i + 2]};
-        const char* high = &kPairTable[2 * (group >> 12)];
-        const char* low = &kPairTable[2 * (group & 0xFFFu)];
+        const char* high = &kPairTable[std::size_t{2} * (group >> 12)];
+        const char* low = &kPairTable[std::size_t{2} * (group & 0xFFFu)];
         dst[0] = high[0];
         dst[1] = high[1];
         dst[2] = low[0];

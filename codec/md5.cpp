@@ -25,12 +25,8 @@ inline std::uint32_t RotateLeft(std::uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
 }
 
-// The four rounds of RFC 1321, section 3.4. F is written in the form that
-// needs one operation fewer; the result is the same.
-#define MD5_STEP(f, a, b, c, d, x, s, ac) \
-    (a) += f((b), (c), (d)) + (x) + (ac); \
-    (a) = RotateLeft((a), (s)) + (b)
-
+// The auxiliary functions of RFC 1321, section 3.4. F is written in the form
+// that needs one operation fewer; the result is the same.
 inline std::uint32_t F(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
     return z ^ (x & (y ^ z));
 }
@@ -42,6 +38,13 @@ inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 }
 inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
     return y ^ (x | ~z);
+}
+
+// One step of a round: a = b + ((a + f(b, c, d) + x + ac) <<< s).
+template <std::uint32_t (*f)(std::uint32_t, std::uint32_t, std::uint32_t)>
+inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+                 std::uint32_t x, int s, std::uint32_t ac) {
+    a = RotateLeft(a + f(b, c, d) + x + ac, s) + b;
 }
 
 }  // namespace
@@ -101,7 +104,7 @@ void MD5::finalize() {
     update(kPadding, padLength);
     update(bits, 8);
 
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
         StoreLittleEndian(state[i], digest + 4 * i);
     }
     std::memset(buffer, 0, sizeof buffer);
@@ -132,7 +135,7 @@ std::string MD5::hex_digest() const {
 
 void MD5::transform(const unsigned char block[64]) {
     std::uint32_t x[16];
-    for (int i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < 16; ++i) {
         x[i] = LoadLittleEndian(block + 4 * i);
     }
     std::uint32_t a = state[0];
@@ -140,73 +143,73 @@ void MD5::transform(const unsigned char block[64]) {
     std::uint32_t c = state[2];
     std::uint32_t d = state[3];
 
-    MD5_STEP(F, a, b, c, d, x[0], 7, 0xd76aa478u);
-    MD5_STEP(F, d, a, b, c, x[1], 12, 0xe8c7b756u);
-    MD5_STEP(F, c, d, a, b, x[2], 17, 0x242070dbu);
-    MD5_STEP(F, b, c, d, a, x[3], 22, 0xc1bdceeeu);
-    MD5_STEP(F, a, b, c, d, x[4], 7, 0xf57c0fafu);
-    MD5_STEP(F, d, a, b, c, x[5], 12, 0x4787c62au);
-    MD5_STEP(F, c, d, a, b, x[6], 17, 0xa8304613u);
-    MD5_STEP(F, b, c, d, a, x[7], 22, 0xfd469501u);
-    MD5_STEP(F, a, b, c, d, x[8], 7, 0x698098d8u);
-    MD5_STEP(F, d, a, b, c, x[9], 12, 0x8b44f7afu);
-    MD5_STEP(F, c, d, a, b, x[10], 17, 0xffff5bb1u);
-    MD5_STEP(F, b, c, d, a, x[11], 22, 0x895cd7beu);
-    MD5_STEP(F, a, b, c, d, x[12], 7, 0x6b901122u);
-    MD5_STEP(F, d, a, b, c, x[13], 12, 0xfd987193u);
-    MD5_STEP(F, c, d, a, b, x[14], 17, 0xa679438eu);
-    MD5_STEP(F, b, c, d, a, x[15], 22, 0x49b40821u);
+    Step<F>(a, b, c, d, x[0], 7, 0xd76aa478u);
+    Step<F>(d, a, b, c, x[1], 12, 0xe8c7b756u);
+    Step<F>(c, d, a, b, x[2], 17, 0x242070dbu);
+    Step<F>(b, c, d, a, x[3], 22, 0xc1bdceeeu);
+    Step<F>(a, b, c, d, x[4], 7, 0xf57c0fafu);
+    Step<F>(d, a, b, c, x[5], 12, 0x4787c62au);
+    Step<F>(c, d, a, b, x[6], 17, 0xa8304613u);
+    Step<F>(b, c, d, a, x[7], 22, 0xfd469501u);
+    Step<F>(a, b, c, d, x[8], 7, 0x698098d8u);
+    Step<F>(d, a, b, c, x[9], 12, 0x8b44f7afu);
+    Step<F>(c, d, a, b, x[10], 17, 0xffff5bb1u);
+    Step<F>(b, c, d, a, x[11], 22, 0x895cd7beu);
+    Step<F>(a, b, c, d, x[12], 7, 0x6b901122u);
+    Step<F>(d, a, b, c, x[13], 12, 0xfd987193u);
+    Step<F>(c, d, a, b, x[14], 17, 0xa679438eu);
+    Step<F>(b, c, d, a, x[15], 22, 0x49b40821u);
 
-    MD5_STEP(G, a, b, c, d, x[1], 5, 0xf61e2562u);
-    MD5_STEP(G, d, a, b, c, x[6], 9, 0xc040b340u);
-    MD5_STEP(G, c, d, a, b, x[11], 14, 0x265e5a51u);
-    MD5_STEP(G, b, c, d, a, x[0], 20, 0xe9b6c7aau);
-    MD5_STEP(G, a, b, c, d, x[5], 5, 0xd62f105du);
-    MD5_STEP(G, d, a, b, c, x[10], 9, 0x02441453u);
-    MD5_STEP(G, c, d, a, b, x[15], 14, 0xd8a1e681u);
-    MD5_STEP(G, b, c, d, a, x[4], 20, 0xe7d3fbc8u);
-    MD5_STEP(G, a, b, c, d, x[9], 5, 0x21e1cde6u);
-    MD5_STEP(G, d, a, b, c, x[14], 9, 0xc33707d6u);
-    MD5_STEP(G, c, d, a, b, x[3], 14, 0xf4d50d87u);
-    MD5_STEP(G, b, c, d, a, x[8], 20, 0x455a14edu);
-    MD5_STEP(G, a, b, c, d, x[13], 5, 0xa9e3e905u);
-    MD5_STEP(G, d, a, b, c, x[2], 9, 0xfcefa3f8u);
-    MD5_STEP(G, c, d, a, b, x[7], 14, 0x676f02d9u);
-    MD5_STEP(G, b, c, d, a, x[12], 20, 0x8d2a4c8au);
+    Step<G>(a, b, c, d, x[1], 5, 0xf61e2562u);
+    Step<G>(d, a, b, c, x[6], 9, 0xc040b340u);
+    Step<G>(c, d, a, b, x[11], 14, 0x265e5a51u);
+    Step<G>(b, c, d, a, x[0], 20, 0xe9b6c7aau);
+    Step<G>(a, b, c, d, x[5], 5, 0xd62f105du);
+    Step<G>(d, a, b, c, x[10], 9, 0x02441453u);
+    Step<G>(c, d, a, b, x[15], 14, 0xd8a1e681u);
+    Step<G>(b, c, d, a, x[4], 20, 0xe7d3fbc8u);
+    Step<G>(a, b, c, d, x[9], 5, 0x21e1cde6u);
+    Step<G>(d, a, b, c, x[14], 9, 0xc33707d6u);
+    Step<G>(c, d, a, b, x[3], 14, 0xf4d50d87u);
+    Step<G>(b, c, d, a, x[8], 20, 0x455a14edu);
+    Step<G>(a, b, c, d, x[13], 5, 0xa9e3e905u);
+    Step<G>(d, a, b, c, x[2], 9, 0xfcefa3f8u);
+    Step<G>(c, d, a, b, x[7], 14, 0x676f02d9u);
+    Step<G>(b, c, d, a, x[12], 20, 0x8d2a4c8au);
 
-    MD5_STEP(H, a, b, c, d, x[5], 4, 0xfffa3942u);
-    MD5_STEP(H, d, a, b, c, x[8], 11, 0x8771f681u);
-    MD5_STEP(H, c, d, a, b, x[11], 16, 0x6d9d6122u);
-    MD5_STEP(H, b, c, d, a, x[14], 23, 0xfde5380cu);
-    MD5_STEP(H, a, b, c, d, x[1], 4, 0xa4beea44u);
-    MD5_STEP(H, d, a, b, c, x[4], 11, 0x4bdecfa9u);
-    MD5_STEP(H, c, d, a, b, x[7], 16, 0xf6bb4b60u);
-    MD5_STEP(H, b, c, d, a, x[10], 23, 0xbebfbc70u);
-    MD5_STEP(H, a, b, c, d, x[13], 4, 0x289b7ec6u);
-    MD5_STEP(H, d, a, b, c, x[0], 11, 0xeaa127fau);
-    MD5_STEP(H, c, d, a, b, x[3], 16, 0xd4ef3085u);
-    MD5_STEP(H, b, c, d, a, x[6], 23, 0x04881d05u);
-    MD5_STEP(H, a, b, c, d, x[9], 4, 0xd9d4d039u);
-    MD5_STEP(H, d, a, b, c, x[12], 11, 0xe6db99e5u);
-    MD5_STEP(H, c, d, a, b, x[15], 16, 0x1fa27cf8u);
-    MD5_STEP(H, b, c, d, a, x[2], 23, 0xc4ac5665u);
+    Step<H>(a, b, c, d, x[5], 4, 0xfffa3942u);
+    Step<H>(d, a, b, c, x[8], 11, 0x8771f681u);
+    Step<H>(c, d, a, b, x[11], 16, 0x6d9d6122u);
+    Step<H>(b, c, d, a, x[14], 23, 0xfde5380cu);
+    Step<H>(a, b, c, d, x[1], 4, 0xa4beea44u);
+    Step<H>(d, a, b, c, x[4], 11, 0x4bdecfa9u);
+    Step<H>(c, d, a, b, x[7], 16, 0xf6bb4b60u);
+    Step<H>(b, c, d, a, x[10], 23, 0xbebfbc70u);
+    Step<H>(a, b, c, d, x[13], 4, 0x289b7ec6u);
+    Step<H>(d, a, b, c, x[0], 11, 0xeaa127fau);
+    Step<H>(c, d, a, b, x[3], 16, 0xd4ef3085u);
+    Step<H>(b, c, d, a, x[6], 23, 0x04881d05u);
+    Step<H>(a, b, c, d, x[9], 4, 0xd9d4d039u);
+    Step<H>(d, a, b, c, x[12], 11, 0xe6db99e5u);
+    Step<H>(c, d, a, b, x[15], 16, 0x1fa27cf8u);
+    Step<H>(b, c, d, a, x[2], 23, 0xc4ac5665u);
 
-    MD5_STEP(I, a, b, c, d, x[0], 6, 0xf4292244u);
-    MD5_STEP(I, d, a, b, c, x[7], 10, 0x432aff97u);
-    MD5_STEP(I, c, d, a, b, x[14], 15, 0xab9423a7u);
-    MD5_STEP(I, b, c, d, a, x[5], 21, 0xfc93a039u);
-    MD5_STEP(I, a, b, c, d, x[12], 6, 0x655b59c3u);
-    MD5_STEP(I, d, a, b, c, x[3], 10, 0x8f0ccc92u);
-    MD5_STEP(I, c, d, a, b, x[10], 15, 0xffeff47du);
-    MD5_STEP(I, b, c, d, a, x[1], 21, 0x85845dd1u);
-    MD5_STEP(I, a, b, c, d, x[8], 6, 0x6fa87e4fu);
-    MD5_STEP(I, d, a, b, c, x[15], 10, 0xfe2ce6e0u);
-    MD5_STEP(I, c, d, a, b, x[6], 15, 0xa3014314u);
-    MD5_STEP(I, b, c, d, a, x[13], 21, 0x4e0811a1u);
-    MD5_STEP(I, a, b, c, d, x[4], 6, 0xf7537e82u);
-    MD5_STEP(I, d, a, b, c, x[11], 10, 0xbd3af235u);
-    MD5_STEP(I, c, d, a, b, x[2], 15, 0x2ad7d2bbu);
-    MD5_STEP(I, b, c, d, a, x[9], 21, 0xeb86d391u);
+    Step<I>(a, b, c, d, x[0], 6, 0xf4292244u);
+    Step<I>(d, a, b, c, x[7], 10, 0x432aff97u);
+    Step<I>(c, d, a, b, x[14], 15, 0xab9423a7u);
+    Step<I>(b, c, d, a, x[5], 21, 0xfc93a039u);
+    Step<I>(a, b, c, d, x[12], 6, 0x655b59c3u);
+    Step<I>(d, a, b, c, x[3], 10, 0x8f0ccc92u);
+    Step<I>(c, d, a, b, x[10], 15, 0xffeff47du);
+    Step<I>(b, c, d, a, x[1], 21, 0x85845dd1u);
+    Step<I>(a, b, c, d, x[8], 6, 0x6fa87e4fu);
+    Step<I>(d, a, b, c, x[15], 10, 0xfe2ce6e0u);
+    Step<I>(c, d, a, b, x[6], 15, 0xa3014314u);
+    Step<I>(b, c, d, a, x[13], 21, 0x4e0811a1u);
+    Step<I>(a, b, c, d, x[4], 6, 0xf7537e82u);
+    Step<I>(d, a, b, c, x[11], 10, 0xbd3af235u);
+    Step<I>(c, d, a, b, x[2], 15, 0x2ad7d2bbu);
+    Step<I>(b, c, d, a, x[9], 21, 0xeb86d391u);
 
     state[0] += a;
     state[1] += b;
