@@ -1,7 +1,10 @@
-# The two commands of README.md:
-#   make run    builds the program and starts it
-#   make test   installs what is missing, builds, and runs the whole suite,
-#               normally and again under AddressSanitizer + UBSan
+# Developer targets. README.md's two commands, scripts/run.sh and
+# scripts/test.sh, install what is missing (make included) and then call
+# `make run` and `make check check-asan`.
+#   make run          builds the program and starts it
+#   make test         installs what is missing, builds, runs the whole suite,
+#                     normally and again under AddressSanitizer + UBSan
+#   make bench        builds and runs the benchmarks, prints the ratio tables
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
