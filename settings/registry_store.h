@@ -25,6 +25,9 @@
 // database (0600) when missing, tightens looser modes, and moves a damaged
 // store aside (see store_files.h) before starting a fresh one. Reading never
 // creates or changes the folder or the database.
+//
+// A store object and its keys belong to one thread; other threads and
+// processes make their own store object for the same file.
 #pragma once
 
 #include <chrono>

@@ -75,7 +75,7 @@ std::string Text(const std::string& bytes) {
 
 void PrintSettings(const NotifierSettings& settings, const std::string& file, bool showPassword) {
     const SettingsRecord& r = settings.record;
-    PrintLine("Store", Cp932ForDisplay(file));
+    PrintLine("Store", file);
     PrintLine("SzTo", Text(r.szTo) + "  (own address)");
     PrintLine("SMTP", Text(r.smtp));
     PrintLine("POP", Text(r.pop));
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     const RegistryStore store(file);
     const NotifierSettings settings = ReadNotifierSettings(store);
     if (!settings.usable) {
-        std::cerr << "wakebell-settings: " << Cp932ForDisplay(settings.problem) << '\n';
+        std::cerr << "wakebell-settings: " << settings.problem << '\n';
         return settings.condition == StoreCondition::kUnreadable ? kExitUnreadable
                                                                  : kExitNothingStored;
     }

@@ -10,78 +10,57 @@ namespace {
 
 class SettingsWriterTest : public ::testing::Test {
   protected:
-    // Writes `record` the way the register flow does: settings key, then
-    // the brand key.
-    void Register(const SettingsRecord& record, const ScrambleKey& key) {
+    // What a successful register press writes: settings key, then brand key.
+    void Register(const ScrambleKey& key) {
         std::optional<RegistryKey> settings = m_store.CreateKey(SettingsKeyPath(key));
-        ASSERT_TRUE(settings);
-        ASSERT_TRUE(SetDwordValue(*settings, kConfigErrName, 0));
-        ASSERT_TRUE(SetSettingsValues(*settings, record, key));
-        ASSERT_TRUE(settings->Close());
+        ASSERT_TRUE(settings && SetDwordValue(*settings, kConfigErrName, 0) &&
+                    SetSettingsValues(*settings, m_record, key) && settings->Close());
         std::optional<RegistryKey> brand = m_store.CreateKey(kBrandKeyPath);
-        ASSERT_TRUE(brand);
-        ASSERT_TRUE(SetScrambleKeyValues(*brand, key));
-        ASSERT_TRUE(brand->Close());
+        ASSERT_TRUE(brand && SetScrambleKeyValues(*brand, key) && brand->Close());
     }
-
-    std::optional<RegistryValue> Stored(const ScrambleKey& key, std::string_view name) const {
-        std::optional<RegistryKey> settings = m_store.OpenKey(SettingsKeyPath(key));
-        return settings ? settings->QueryValue(name) : std::nullopt;
+    std::optional<RegistryValue> Stored(const std::string& path, std::string_view name) const {
+        std::optional<RegistryKey> key = m_store.OpenKey(path);
+        return key ? key->QueryValue(name) : std::nullopt;
     }
 
     TempFolder m_temp;
-    RegistryStore m_store{m_temp.Path() / "wakebell" / "registry.db"};
+    RegistryStore m_store{m_temp.Path() / "registry.db"};
+    SettingsRecord m_record{"me@example.jp",
+                            "smtp.example.jp",
+                            "pop.example.jp",
+                            "me",
+                            "pas\xFAs\xFE",  // wraps, 0xFA + 6 to a zero byte
+                            "465",
+                            "995",
+                            "me@example.jp",
+                            "\x91\x53\xDB\xB8\xDE\xB5\xDD",  // Shift_JIS and half-width kana
+                            std::string(300, 'S'),           // beyond the old 260-byte buffer
+                            "",
+                            1,
+                            0x1234,
+                            1,
+                            0};
 };
 
-SettingsRecord FullRecord() {
-    SettingsRecord r;
-    r.szTo = "me@example.jp";
-    r.smtp = "smtp.example.jp";
-    r.pop = "pop.example.jp";
-    r.account = "me";
-    r.password = "pas\xFAs\xFE";  // bytes that wrap, one to 0
-    r.smtpPortNo = "465";
-    r.popPortNo = "995";
-    r.eMail = "me@example.jp";
-    r.user = "\x91\x53\xDB\xB8\xDE\xB5\xDD";  // Shift_JIS, half-width kana
-    r.subject = std::string(300, 'S');        // longer than the old 260-byte buffer
-    r.subject2 = "";
-    r.powerOn = 1;
-    r.ssl = 1;
-    return r;
-}
-
-TEST_F(SettingsWriterTest, WhatIsWrittenLoadsBackUnchanged) {
+TEST_F(SettingsWriterTest, WhatIsWrittenLoadsBackAndFollowsTheLayout) {
     const ScrambleKey key{2, 3, 4, 6};
-    const SettingsRecord record = FullRecord();
-    Register(record, key);
-    EXPECT_EQ(LoadSettingsRecord(m_store), record);
-    // 0xFA + 6 wraps to 0 and 0xFE + 3 to 1; the stored text keeps its length.
-    EXPECT_EQ(Stored(key, "Password"), (RegistryValue{REG_SZ, std::string("rdw\0u\x01", 6)}));
-}
+    Register(key);
+    SettingsRecord expected = m_record;
+    expected.powerOff = 0x34;  // only the low byte counts when loaded
+    EXPECT_EQ(LoadSettingsRecord(m_store), expected);
 
-TEST_F(SettingsWriterTest, StoredFormFollowsTheLayout) {
-    const ScrambleKey key{1, 2, 3, 4};
-    SettingsRecord record = FullRecord();
-    record.powerOff = 0x1234;
-    Register(record, key);
-    // Same text, same scrambled bytes; an empty field is an empty REG_SZ.
-    EXPECT_EQ(Stored(key, "SzTo"), Stored(key, "E-Mail"));
-    EXPECT_EQ(Stored(key, "Subject2"), (RegistryValue{REG_SZ, ""}));
-    EXPECT_EQ(Stored(key, "PowerOff"), (RegistryValue{REG_DWORD, std::string("\x34\x12\0\0", 4)}));
-    EXPECT_EQ(Stored(key, "CONFIG_ERR"), (RegistryValue{REG_DWORD, std::string(4, '\0')}));
-    std::optional<RegistryKey> brand = m_store.OpenKey(kBrandKeyPath);
-    ASSERT_TRUE(brand);
-    EXPECT_EQ(brand->QueryValue("Key4"), (RegistryValue{REG_DWORD, std::string("\x04\0\0\0", 4)}));
-    // A state counts by its low byte when loaded again.
-    EXPECT_EQ(LoadSettingsRecord(m_store).powerOff, 0x34);
+    const std::string path = SettingsKeyPath(key);
+    EXPECT_EQ(Stored(path, "Password"), (RegistryValue{REG_SZ, std::string("rdw\0u\x01", 6)}));
+    EXPECT_EQ(Stored(path, "SzTo"), Stored(path, "E-Mail"));  // same text, same bytes
+    EXPECT_EQ(Stored(path, "Subject2"), (RegistryValue{REG_SZ, ""}));
+    EXPECT_EQ(Stored(path, "PowerOff"), (RegistryValue{REG_DWORD, std::string("\x34\x12\0\0", 4)}));
+    EXPECT_EQ(Stored(std::string(kBrandKeyPath), "Key4"),
+              (RegistryValue{REG_DWORD, std::string("\x06\0\0\0", 4)}));
 }
 
 TEST_F(SettingsWriterTest, AllZeroKeyStoresTextsAsTypedUnderThePlainProductName) {
-    Register(FullRecord(), ScrambleKey{});
-    std::optional<RegistryKey> settings = m_store.OpenKey("Software\\Wakebell");
-    ASSERT_TRUE(settings);
-    EXPECT_EQ(settings->QueryValue("SMTP"), (RegistryValue{REG_SZ, "smtp.example.jp"}));
+    Register(ScrambleKey{});
+    EXPECT_EQ(Stored("Software\\Wakebell", "SMTP"), (RegistryValue{REG_SZ, "smtp.example.jp"}));
 }
 
 }  // namespace

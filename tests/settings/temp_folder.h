@@ -10,10 +10,8 @@
 class TempFolder {
   public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "wakebell-test-XXXXXX");
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
+        std::string pattern = std::filesystem::temp_directory_path() / "wakebell-test-XXXXXX";
+        m_path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     ~TempFolder() {
         std::error_code ignored;
@@ -21,7 +19,6 @@ class TempFolder {
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-
     const std::filesystem::path& Path() const { return m_path; }
 
   private:

@@ -13,81 +13,61 @@
 
 namespace {
 
-struct ProgramRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
 class WakebellSettingsTest : public ::testing::Test {
   protected:
-    std::filesystem::path Db() const { return m_temp.Path() / "registry.db"; }
-
-    ProgramRun Execute(const std::string& arguments) const {
-        const auto outFile = m_temp.Path() / "out";
-        const auto errFile = m_temp.Path() / "err";
-        const std::string command = std::string("'") + WAKEBELL_SETTINGS_PROGRAM + "' " +
-                                    arguments + " >'" + outFile.string() + "' 2>'" +
-                                    errFile.string() + "'";
+    // Runs the program with `options` and the test's store; returns its exit
+    // code and keeps what it printed in m_out and m_err.
+    int Execute(const std::string& options) {
+        const std::string out = m_temp.Path() / "out";
+        const std::string err = m_temp.Path() / "err";
+        const std::string command = std::string("'") + WAKEBELL_SETTINGS_PROGRAM + "' --db '" +
+                                    m_db + "' " + options + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
-        ProgramRun run;
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = Slurp(outFile);
-        run.err = Slurp(errFile);
-        return run;
+        m_out = Slurp(out);
+        m_err = Slurp(err);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-
-    static std::string Slurp(const std::filesystem::path& file) {
+    static std::string Slurp(const std::string& file) {
         std::ifstream in(file, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    void Register() {
-        RegistryStore store(Db());
-        const ScrambleKey key{2, 1, 4, 6};
-        SettingsRecord record;
-        record.szTo = "me@example.jp";
-        record.password = "Secret-42";
-        record.subject = "\x83\x65\x83\x58\x83\x67";
-        std::optional<RegistryKey> settings = store.CreateKey(SettingsKeyPath(key));
-        ASSERT_TRUE(settings && SetSettingsValues(*settings, record, key) &&
-                    SetDwordValue(*settings, kConfigErrName, 0) && settings->Close());
-        std::optional<RegistryKey> brand = store.CreateKey(kBrandKeyPath);
-        ASSERT_TRUE(brand && SetScrambleKeyValues(*brand, key) && brand->Close());
-    }
-
-    std::string DbArgument() const { return "--db '" + Db().string() + "'"; }
-
     TempFolder m_temp;
+    std::string m_db = m_temp.Path() / "registry.db";
+    std::string m_out;
+    std::string m_err;
 };
 
 TEST_F(WakebellSettingsTest, PrintsStoredSettingsWithThePasswordMasked) {
-    Register();
-    ProgramRun run = Execute(DbArgument());
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.out.find("me@example.jp"), std::string::npos);
-    EXPECT_NE(run.out.find("テスト"), std::string::npos);
-    EXPECT_NE(run.out.find("CONFIG_ERR:  0"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("Secret-42"), std::string::npos);
+    RegistryStore store(m_db);
+    const ScrambleKey key{2, 1, 4, 6};
+    SettingsRecord record;
+    record.szTo = "me@example.jp";
+    record.password = "Secret-42";
+    record.subject = "\x83\x65\x83\x58\x83\x67";
+    std::optional<RegistryKey> settings = store.CreateKey(SettingsKeyPath(key));
+    ASSERT_TRUE(settings && SetSettingsValues(*settings, record, key) && settings->Close());
+    std::optional<RegistryKey> brand = store.CreateKey(kBrandKeyPath);
+    ASSERT_TRUE(brand && SetScrambleKeyValues(*brand, key) && brand->Close());
 
-    run = Execute(DbArgument() + " --show-password");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.out.find("Secret-42"), std::string::npos);
+    EXPECT_EQ(Execute(""), 0) << m_err;
+    EXPECT_NE(m_out.find("\"me@example.jp\""), std::string::npos) << m_out;
+    EXPECT_NE(m_out.find("\"テスト\""), std::string::npos);
+    EXPECT_EQ(m_out.find("Secret-42"), std::string::npos);
+    EXPECT_EQ(Execute("--show-password"), 0);
+    EXPECT_NE(m_out.find("\"Secret-42\""), std::string::npos);
 }
 
-TEST_F(WakebellSettingsTest, FailsWithOneLineReason) {
-    ProgramRun run = Execute(DbArgument());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_FALSE(std::filesystem::exists(Db()));
+TEST_F(WakebellSettingsTest, FailsWithAOneLineReason) {
+    EXPECT_EQ(Execute(""), 1);
+    EXPECT_EQ(m_out, "");
+    EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 1) << m_err;
+    EXPECT_FALSE(std::filesystem::exists(m_db));
 
-    std::ofstream(Db(), std::ios::binary) << std::string(4096, '\x7F');
-    run = Execute(DbArgument());
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-
-    EXPECT_EQ(Execute("--no-such-option").exitCode, 3);
+    std::ofstream(m_db, std::ios::binary) << std::string(4096, '\x7F');
+    EXPECT_EQ(Execute(""), 2);
+    EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 1) << m_err;
+    EXPECT_EQ(Execute("--no-such-option"), 3);
 }
 
 }  // namespace
