@@ -32,8 +32,9 @@ void AppendEscaped(std::string& out, unsigned char byte) {
 void AppendShown(std::string& out, std::string_view utf8) {
     for (char c : utf8) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\\') {
-            out += "\\\\";
+        if (byte == '\\' || byte == '"') {
+            out += '\\';
+            out += c;
         } else if (byte < 0x20 || byte == 0x7F) {
             AppendEscaped(out, byte);
         } else {

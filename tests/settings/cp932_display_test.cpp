@@ -10,11 +10,11 @@ TEST(Cp932DisplayTest, ConvertsDoubleAndSingleByteCharacters) {
 }
 
 TEST(Cp932DisplayTest, EscapesWhatMustNotReachTheTerminalRaw) {
-    // 0x80 has no character; ESC and a backslash are escaped; a lead byte
-    // cut off at the end is shown, not dropped.
+    // 0x80 has no character; ESC, a backslash and a quote are escaped; a
+    // lead byte cut off at the end is shown, not dropped.
     EXPECT_EQ(Cp932ForDisplay("a\x80"
-                              "b\x1B[2J\\c\x83"),
-              "a\\x80b\\x1B[2J\\\\c\\x83");
+                              "b\x1B[2J\\\"c\x83"),
+              "a\\x80b\\x1B[2J\\\\\\\"c\\x83");
     EXPECT_EQ(Cp932ForDisplay(std::string("\0x", 2)), "\\x00x");
 }
 

@@ -39,13 +39,13 @@ TEST_F(RegistryStoreTest, NamesIgnoreAsciiCaseOnlyAndPathsAreRawBytes) {
     std::optional<RegistryKey> key = m_store.CreateKey("Software\\Wa\x8B\xC4");
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->SetValue("Key1", REG_SZ, "first"));
-    EXPECT_TRUE(key->SetValue("KEY1", REG_DWORD, std::string("\x03\0\0", 4)));
+    EXPECT_TRUE(key->SetValue("KEY1", REG_DWORD, std::string("\x03\0\0\0", 4)));
     EXPECT_TRUE(key->SetValue("Empty", REG_SZ, ""));
     ASSERT_TRUE(key->Close());
 
     std::optional<RegistryKey> found = m_store.OpenKey("SOFTWARE\\wA\x8B\xC4");
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->QueryValue("key1"), (RegistryValue{REG_DWORD, std::string("\x03\0\0", 4)}));
+    EXPECT_EQ(found->QueryValue("key1"), (RegistryValue{REG_DWORD, std::string("\x03\0\0\0", 4)}));
     EXPECT_EQ(found->QueryValue("EMPTY"), (RegistryValue{REG_SZ, ""}));
     EXPECT_FALSE(found->QueryValue("Key2"));
     EXPECT_FALSE(m_store.OpenKey("Software\\Wa\x8B\xE4"));
