@@ -13,10 +13,8 @@
 
 // Names as the registry spells them, so the code reads like the calls it
 // replaces.
-// NOLINTBEGIN(readability-identifier-naming)
 inline constexpr std::uint32_t REG_SZ = 1;     // a text; data are its bytes
 inline constexpr std::uint32_t REG_DWORD = 4;  // a 32-bit number, little-endian
-// NOLINTEND(readability-identifier-naming)
 
 struct RegistryValue {
     std::uint32_t type = 0;
