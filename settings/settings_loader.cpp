@@ -26,7 +26,7 @@ std::optional<ScrambleKey> ReadScrambleKey(const RegistryStore& store) {
 
 SettingsRecord LoadSettingsRecord(const RegistryKey& settingsKey, const ScrambleKey& key) {
     SettingsRecord record;
-    for (const TextValueName& text : kTextValuesLoadOrder) {
+    for (const TextValueName& text : kTextValues) {
         const std::optional<RegistryValue> value = settingsKey.QueryValue(text.name);
         // The stored bytes are the whole text: a trailing 0 is a scrambled
         // byte, not a terminator, so nothing is cut off.

@@ -20,7 +20,7 @@ std::optional<ScrambleKey> ReadScrambleKey(const RegistryStore& store);
 // Fills a record from the store, in this order: the scramble key (above; no
 // brand key gives the empty record); the settings key "Software\" +
 // ScrambleText("Wakebell", key) (missing: empty record); the eleven texts in
-// kTextValuesLoadOrder, each the full stored bytes unscrambled (a REG_DWORD
+// kTextValues, each the full stored bytes unscrambled (a REG_DWORD
 // or missing value gives an empty text); the four check states, each the low
 // byte of a REG_DWORD (anything else gives 0). CONFIG_ERR is not read.
 SettingsRecord LoadSettingsRecord(const RegistryStore& store);

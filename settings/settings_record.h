@@ -47,8 +47,10 @@ struct StateValueName {
     std::int32_t SettingsRecord::*field;
 };
 
-// The texts in the order the register flow writes them.
-inline constexpr TextValueName kTextValuesWriteOrder[11] = {
+// The texts, in the order the register flow writes them. Loading reads the
+// same values; as every key is read from one snapshot, the order of the
+// queries makes no difference there.
+inline constexpr TextValueName kTextValues[11] = {
     {"SzTo", &SettingsRecord::szTo},
     {"SMTP", &SettingsRecord::smtp},
     {"POP", &SettingsRecord::pop},
@@ -57,21 +59,6 @@ inline constexpr TextValueName kTextValuesWriteOrder[11] = {
     {"SMTPPortNo", &SettingsRecord::smtpPortNo},
     {"POPPortNo", &SettingsRecord::popPortNo},
     {"E-Mail", &SettingsRecord::eMail},
-    {"User", &SettingsRecord::user},
-    {"Subject", &SettingsRecord::subject},
-    {"Subject2", &SettingsRecord::subject2},
-};
-
-// The texts in the order loading queries them ("E-Mail" first).
-inline constexpr TextValueName kTextValuesLoadOrder[11] = {
-    {"E-Mail", &SettingsRecord::eMail},
-    {"SzTo", &SettingsRecord::szTo},
-    {"SMTP", &SettingsRecord::smtp},
-    {"POP", &SettingsRecord::pop},
-    {"Account", &SettingsRecord::account},
-    {"Password", &SettingsRecord::password},
-    {"SMTPPortNo", &SettingsRecord::smtpPortNo},
-    {"POPPortNo", &SettingsRecord::popPortNo},
     {"User", &SettingsRecord::user},
     {"Subject", &SettingsRecord::subject},
     {"Subject2", &SettingsRecord::subject2},

@@ -27,7 +27,7 @@ bool SetScrambleKeyValues(RegistryKey& brandKey, const ScrambleKey& scrambleKey)
 bool SetSettingsValues(RegistryKey& settingsKey, const SettingsRecord& record,
                        const ScrambleKey& scrambleKey) {
     bool all = true;
-    for (const TextValueName& text : kTextValuesWriteOrder) {
+    for (const TextValueName& text : kTextValues) {
         all = SetTextValue(settingsKey, text.name, record.*text.field, scrambleKey) && all;
     }
     for (const StateValueName& state : kStateValues) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "settings/registry_store.h"
 #include "settings/settings_loader.h"
@@ -44,11 +46,37 @@ class StoreFilesTest : public ::testing::Test {
     RegistryStore m_store{Db(), StoreOptions{{}, FixedClock}};
 };
 
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            setenv(m_name, m_old->c_str(), 1);
+        } else {
+            unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
 TEST_F(StoreFilesTest, DefaultPathFollowsXdgConfigHomeWhenAbsolute) {
-    setenv("XDG_CONFIG_HOME", "/x/conf", 1);
-    EXPECT_EQ(DefaultStorePath(), "/x/conf/wakebell/registry.db");
-    setenv("XDG_CONFIG_HOME", "", 1);
-    setenv("HOME", "/home/u", 1);
+    const ScopedEnv home("HOME", "/home/u");
+    {
+        const ScopedEnv xdg("XDG_CONFIG_HOME", "/x/conf");
+        EXPECT_EQ(DefaultStorePath(), "/x/conf/wakebell/registry.db");
+    }
+    const ScopedEnv xdg("XDG_CONFIG_HOME", "");
     EXPECT_EQ(DefaultStorePath(), "/home/u/.config/wakebell/registry.db");
 }
 
