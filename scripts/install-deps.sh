@@ -8,6 +8,14 @@ PACKAGES="
     libssl-dev openssl
     libsqlite3-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    python3 python3-aiosmtpd
+    libsasl2-dev libsasl2-modules sasl2-bin
+    strace curl
+    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+    fonts-ipafont-gothic
+    xvfb xauth imagemagick desktop-file-utils
+    dpkg-dev file
 "
 
 missing=""
