@@ -1,4 +1,211 @@
 // Chief header of the SMTP client: include this one.
+//
+// CSmtp carries one mail to one server. The owner configures it, and
+// OpenSession connects, secures (STARTTLS or TLS from the start), greets,
+// says EHLO and logs in when the server offers AUTH. Every failure raises
+// ECSmtp with one code (smtp/smtp_error.h); a connection step that fails
+// closes what it opened before the exception leaves the client.
+//
+// Replies are judged where a refusal would otherwise pass for success:
+//   greeting not 2xx -> 401, EHLO not 2xx -> 301, STARTTLS not 220 -> 413
+//   (also when bytes follow that reply: they came in clear text, RFC 3207),
+//   AUTH command or LOGIN user-name line not 334 -> 303 LOGIN, 302 PLAIN,
+//   304 CRAM-MD5, 305 DIGEST-MD5; DIGEST-MD5 response not 334 -> 306;
+//   the last reply of any mechanism not 235 -> 406. A 521 reply anywhere
+//   also sets g_reply521. QUIT's reply is never judged.
+//
+// TLS always verifies the server: the system's trusted certificates (which
+// honour SSL_CERT_FILE and SSL_CERT_DIR), the host name or IP address given
+// to SetServer/OpenSession checked against the certificate, SNI for a host
+// name, TLS 1.2 or later. A failed verification is 414.
+//
+// One object serves one thread and one connection.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "smtp/command_table.h"
 #include "smtp/smtp_error.h"
+
+enum SmtpSecurity : std::int32_t {
+    SECURITY_NONE = 0,
+    SECURITY_STARTTLS = 1,
+    SECURITY_TLS = 2,
+    SECURITY_KEEP = 3,  // OpenSession only: keep the mode already chosen
+};
+
+// Any other value is written as normal priority.
+enum SmtpPriority : std::int32_t {
+    PRIORITY_HIGH = 2,
+    PRIORITY_NORMAL = 3,
+    PRIORITY_LOW = 4,
+};
+
+struct SmtpRecipient {
+    std::string name;     // display name, may be empty
+    std::string address;  // mail address
+};
+
+// Set to 1 by any reply whose code is 521; only a new mail clears it.
+extern int g_reply521;
+
+// Size of each of the two text buffers, terminating NUL included.
+inline constexpr std::size_t kSmtpBufferSize = 10240;
+
+// Receives every transmitted text and every complete reply. Lines that carry
+// a user name, a password or a SASL response arrive with that payload
+// replaced by kTraceCredentialMarker.
+using SmtpTraceSink = std::function<void(std::string_view text)>;
+inline constexpr std::string_view kTraceCredentialMarker = "<credentials hidden>";
+
+// The default sink: the system log at debug priority (syslog LOG_DEBUG).
+SmtpTraceSink SystemLogTraceSink();
+
+class CSmtp {
+  public:
+    // Takes the local host name for EHLO (107 when gethostname fails).
+    CSmtp();
+    // Sends QUIT when a connection is still greeted, then releases. A failure
+    // of that QUIT cannot leave a destructor and is dropped: owners that must
+    // know call CloseSession themselves first.
+    virtual ~CSmtp();
+
+    CSmtp(const CSmtp&) = delete;
+    CSmtp& operator=(const CSmtp&) = delete;
+
+    // Configuration. Each text replaces the member's whole value.
+    void SetServer(const char* host, std::uint16_t port, bool authenticate = true);
+    void SetUserLogin(const char* login);
+    void SetUserPassword(const char* password);
+    void SetSenderAddress(const char* address);
+    void SetSenderName(const char* name);
+    void SetReplyAddress(const char* address);
+    void SetSubjectLine(const char* subject);
+    void SetMailerText(const char* mailer);
+    void SetPriority(SmtpPriority priority);
+    // Must be called before the connection opens.
+    void SetSecurity(SmtpSecurity security);
+    // A null address raises 209 and adds nothing; a null name is empty.
+    void AddRecipient(const char* address, const char* name = nullptr);
+    void AddBodyLine(const char* text);
+
+    // Raises 412 when index is not below GetBodyLineCount().
+    const std::string& GetBodyLine(std::uint32_t index) const;
+    std::size_t GetBodyLineCount() const noexcept { return m_bodyLines.size(); }
+    const char* GetLocalHost() const noexcept { return m_localHost.c_str(); }
+
+    // Connects to host (name or dotted IPv4 address; a name resolves to its
+    // first IPv4 address, 105 when it does not resolve) on port (0: the
+    // services database's "mail" port, else 25), secures the connection as
+    // security says (SECURITY_KEEP keeps SetSecurity's choice), reads the
+    // greeting, says EHLO (again after STARTTLS) and, when authenticate is
+    // true and the server offers AUTH, logs in with the first of LOGIN,
+    // PLAIN, CRAM-MD5, DIGEST-MD5 that the server offers (417 when none).
+    // A non-null login or password replaces the configured one first; an
+    // empty login raises 204, an empty password 205, before any AUTH line.
+    //
+    // Codes: 104 connect refused at once, 105, 106 socket, 108 fcntl,
+    // 109 failed wait or an error reported during the connect wait, 403 no
+    // connection in time, 402 no answer in time, 400 connection closed,
+    // 102/103 send/recv, 414 TLS or verification, 416 STARTTLS not offered,
+    // 210 a line too long for the send buffer, 418 a reply without end,
+    // 207/208 DIGEST-MD5, and the reply codes listed at the top.
+    //
+    // On failure the connection is closed (with QUIT once EHLO was answered,
+    // unless the last reply began with 530) and the first error raised again;
+    // a failing QUIT takes its place.
+    bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security,
+                     bool authenticate, const char* login, const char* password);
+    // Sends QUIT when greeted, then closes the socket. The socket is closed
+    // even when QUIT fails; that failure is then raised.
+    void CloseSession();
+
+    // Where the trace goes; SystemLogTraceSink() until replaced.
+    void SetTraceSink(SmtpTraceSink sink);
+    // Caps every wait (connect, handshake, each send and receive) at limit,
+    // so that tests need not wait for the command table's time-outs. Zero
+    // restores the table's values.
+    void SetWaitLimit(std::chrono::milliseconds limit) noexcept { m_waitLimit = limit; }
+
+    // The last complete reply as received, NUL-terminated, cut to the
+    // receive buffer; empty before the first reply.
+    const char* GetLastReply() const noexcept { return m_recvBuffer.get(); }
+    bool IsConnected() const noexcept { return m_connected; }
+    bool HasSocket() const noexcept { return m_socket >= 0; }
+
+  private:
+    struct TlsState;  // the OpenSSL context and connection (smtp_channel.cpp)
+
+    // Control commands and replies.
+    void SendEhlo();
+    void UpgradeToTls();
+    void SendQuit();
+    // Reads one whole reply (multi-line included) with row's receive
+    // time-out into the receive buffer, traces it and returns its code.
+    int ReadReply(const SmtpCommandSpec& row);
+
+    // Channel. Transmit sends the send buffer's text; the bytes from
+    // redactFrom on are traced as kTraceCredentialMarker.
+    void Transmit(const SmtpCommandSpec& row, std::size_t redactFrom = std::string_view::npos);
+    void Receive(const SmtpCommandSpec& row);
+    void TransmitTls(const SmtpCommandSpec& row);
+    void ReceiveTls(const SmtpCommandSpec& row);
+    void InitTls();
+    void TlsHandshake();
+    void ReleaseTls() noexcept;
+
+    // Formats text into the send buffer; 210 when it does not fit.
+    void SetSendText(std::string_view text);
+    // SetSendText + Transmit + ReadReply; returns the reply code.
+    int Command(SmtpCommand command, std::string_view text,
+                std::size_t redactFrom = std::string_view::npos);
+    void Trace(std::string_view text) const;
+    // The wait for one poll: row seconds, capped by the test limit.
+    int WaitMillis(std::int32_t seconds) const noexcept;
+
+    void Connect(std::uint16_t port);
+    void Authenticate(bool authenticate, const char* login, const char* password);
+    void AuthLogin();
+    void AuthPlain();
+    void AuthCramMd5();
+    void AuthDigestMd5();
+    std::string ReadChallenge() const;
+    void CloseSocket() noexcept;
+
+    std::string m_localHost;
+    std::string m_senderAddress;
+    std::string m_senderName;
+    std::string m_subject;
+    std::string m_mailer;
+    std::string m_replyTo;
+    std::string m_login;
+    std::string m_password;
+    std::string m_server;
+    std::uint16_t m_port = 0;
+    bool m_authenticate = true;
+    SmtpPriority m_priority = PRIORITY_NORMAL;
+    std::unique_ptr<char[]> m_sendBuffer;
+    std::unique_ptr<char[]> m_recvBuffer;
+    int m_socket = -1;  // -1: no connection
+    bool m_connected = false;
+    std::vector<SmtpRecipient> m_recipients;
+    std::vector<SmtpRecipient> m_ccRecipients;
+    std::vector<SmtpRecipient> m_bccRecipients;
+    std::vector<std::string> m_attachments;
+    std::vector<std::string> m_bodyLines;
+    bool m_html = false;
+    SmtpSecurity m_security = SECURITY_NONE;
+    std::unique_ptr<TlsState> m_tlsState;
+
+    // Bytes of the last reply that followed its final line (STARTTLS check).
+    std::size_t m_replyTrailing = 0;
+    SmtpTraceSink m_trace;
+    std::chrono::milliseconds m_waitLimit{0};
+};

@@ -27,6 +27,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_BAD_DIGEST_CHALLENGE: return "Server returned a bad digest MD5 response";
         case ERR_NO_DIGEST_SERVER: return "Unable to determine server name for digest MD5 response";
         case ERR_NO_RECIPIENT_ADDRESS: return "Undefined recipent mail";
+        case ERR_COMMAND_TOO_LONG: return "Command line is too long for the send buffer";
         case ERR_REPLY_MAIL_FROM: return "Server returned error after sending MAIL FROM";
         case ERR_REPLY_EHLO: return "Server returned error after sending EHLO";
         case ERR_REPLY_AUTH_PLAIN: return "Server returned error after sending AUTH PLAIN";
@@ -56,6 +57,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_DATA_BLOCK: return "Failed to send data block";
         case ERR_STARTTLS_UNSUPPORTED: return "The STARTTLS command is not supported by the server";
         case ERR_AUTH_LOGIN_UNSUPPORTED: return "AUTH LOGIN is not supported by the server";
+        case ERR_REPLY_TOO_LONG: return "Server reply is too long";
         default: return "Undefined error id";  // ERR_SELECT and ERR_CONNECT_TIMEOUT too
     }
 }

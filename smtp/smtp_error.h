@@ -33,6 +33,7 @@ enum SmtpError : std::int32_t {
     ERR_BAD_DIGEST_CHALLENGE = 207,
     ERR_NO_DIGEST_SERVER = 208,
     ERR_NO_RECIPIENT_ADDRESS = 209,
+    ERR_COMMAND_TOO_LONG = 210,  // a command line that would not fit the send buffer
     ERR_REPLY_MAIL_FROM = 300,
     ERR_REPLY_EHLO = 301,
     ERR_REPLY_AUTH_PLAIN = 302,
@@ -62,6 +63,7 @@ enum SmtpError : std::int32_t {
     ERR_DATA_BLOCK = 415,
     ERR_STARTTLS_UNSUPPORTED = 416,
     ERR_AUTH_LOGIN_UNSUPPORTED = 417,
+    ERR_REPLY_TOO_LONG = 418,  // a reply that never ends within a sane size
 };
 
 class ECSmtp {
