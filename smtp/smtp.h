@@ -154,9 +154,11 @@ class CSmtp {
     // Channel. Transmit sends the send buffer's text; the bytes from
     // redactFrom on are traced as kTraceCredentialMarker.
     void Transmit(const SmtpCommandSpec& row, std::size_t redactFrom = std::string_view::npos);
-    void Receive(const SmtpCommandSpec& row);
+    bool UsesTls() const noexcept;
+    // Receive one chunk into the receive buffer; return its byte count.
+    std::size_t Receive(const SmtpCommandSpec& row);
     void TransmitTls(const SmtpCommandSpec& row);
-    void ReceiveTls(const SmtpCommandSpec& row);
+    std::size_t ReceiveTls(const SmtpCommandSpec& row);
     void InitTls();
     void TlsHandshake();
     void ReleaseTls() noexcept;
@@ -170,7 +172,7 @@ class CSmtp {
     // The wait for one poll: row seconds, capped by the test limit.
     int WaitMillis(std::int32_t seconds) const noexcept;
 
-    void Connect(std::uint16_t port);
+    void Connect(const char* host, std::uint16_t port);
     void Authenticate(bool authenticate, const char* login, const char* password);
     void AuthLogin();
     void AuthPlain();
@@ -204,6 +206,9 @@ class CSmtp {
     SmtpSecurity m_security = SECURITY_NONE;
     std::unique_ptr<TlsState> m_tlsState;
 
+    // The host name or address the connection was opened to, checked
+    // against the server's certificate.
+    std::string m_peerName;
     // Bytes of the last reply that followed its final line (STARTTLS check).
     std::size_t m_replyTrailing = 0;
     SmtpTraceSink m_trace;

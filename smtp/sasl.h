@@ -1,0 +1,59 @@
+// The SASL responses of SMTP AUTH (RFC 4954), built without any I/O: the
+// client sends what these return, base64-encoded, one line each.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// AUTH PLAIN's message (RFC 4616) with an empty authorization identity:
+// NUL, login, NUL, password.
+std::string PlainMessage(std::string_view login, std::string_view password);
+
+// HMAC-MD5 (RFC 2104) of text under key, as 32 lowercase hexadecimal
+// characters. A key longer than 64 bytes is replaced by its MD5 digest; one
+// of exactly 64 bytes is used as it is.
+std::string HmacMd5Hex(std::string_view key, std::string_view text);
+
+// CRAM-MD5 (RFC 2195): login, one space, HMAC-MD5 of the challenge under
+// the password.
+std::string CramMd5Response(std::string_view login, std::string_view password,
+                            std::string_view challenge);
+
+// What the client takes from a DIGEST-MD5 challenge (RFC 2831, 2.1.1).
+struct DigestChallenge {
+    std::string nonce;
+    std::string realm;  // empty when the challenge names none
+};
+
+// Finds the first "nonce" and the first "realm" (case-sensitive), skips
+// the seven bytes `nonce="` or `realm="` and takes the quoted value up to its
+// closing quote, undoing backslash escapes. nullopt (the caller's 207) when
+// there is no nonce, or when the nonce or a realm has no closing quote.
+std::optional<DigestChallenge> ParseDigestChallenge(std::string_view challenge);
+
+// The inputs of one DIGEST-MD5 response, qop "auth", nonce count 1.
+struct DigestInputs {
+    std::string login;
+    std::string password;
+    std::string realm;
+    std::string nonce;
+    std::string cnonce;
+    std::string digestUri;  // "smtp/" and the server's dotted address
+};
+
+// The 32 hexadecimal characters of the response directive (RFC 2831, 2.1.2.1).
+std::string DigestMd5ResponseHash(const DigestInputs& inputs);
+
+// The whole response text: charset=utf-8,username="..",realm="..",
+// nonce="..",nc=00000001,cnonce="..",digest-uri="..",response=..,qop=auth
+// (realm only when not empty). Quoted values escape '"' and '\' with a
+// backslash, as RFC 2831's quoted-string requires.
+std::string DigestMd5Response(const DigestInputs& inputs);
+
+// `"` and `\` preceded by a backslash.
+std::string EscapeQuotedString(std::string_view value);
+
+// A fresh client nonce: 128 random bits from OpenSSL's RAND_bytes in
+// lowercase hexadecimal. Empty when the generator fails.
+std::string NewDigestCnonce();

@@ -1,0 +1,103 @@
+#include "smtp/sasl.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <set>
+#include <string>
+
+#include "codec/base64.h"
+
+namespace {
+
+std::string OpenSslHmacMd5Hex(const std::string& key, const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_md5(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest, &length);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        hex += kDigits[digest[i] >> 4];
+        hex += kDigits[digest[i] & 15];
+    }
+    return hex;
+}
+
+TEST(SaslTest, PlainMessageIsNulJoined) {
+    const std::string message = PlainMessage("a", "b");
+    EXPECT_EQ(message, std::string("\0a\0b", 4));
+    EXPECT_EQ(Base64Encode(reinterpret_cast<const unsigned char*>(message.data()), 4), "AGEAYg==");
+}
+
+// RFC 2195, section 2.
+TEST(SaslTest, CramMd5GivesTheRfcExample) {
+    EXPECT_EQ(CramMd5Response("tim", "tanstaaftanstaaf",
+                              "<1896.697170952@postoffice.reston.mci.net>"),
+              "tim b913a602c7eda7a495b4e6e7334d3890");
+}
+
+// The key is hashed only when longer than one 64-byte block.
+TEST(SaslTest, HmacMd5AgreesWithOpenSslAroundTheBlockSize) {
+    for (const std::size_t keyLength : {0U, 1U, 16U, 63U, 64U, 65U, 200U}) {
+        const std::string key(keyLength, static_cast<char>('a' + keyLength % 26));
+        const std::string text = "<challenge." + std::to_string(keyLength) + "@example>";
+        EXPECT_EQ(HmacMd5Hex(key, text), OpenSslHmacMd5Hex(key, text)) << keyLength;
+    }
+}
+
+// RFC 2831, section 4: the example's response directive.
+TEST(SaslTest, DigestMd5GivesTheRfcExample) {
+    const DigestInputs inputs{"chris",          "secret",         "elwood.innosoft.com",
+                              "OA6MG9tEQGm2hh", "OA6MHXh6VqTrRk", "imap/elwood.innosoft.com"};
+    EXPECT_EQ(DigestMd5ResponseHash(inputs), "d388dad90d4bbd760a152321f2143af7");
+    EXPECT_EQ(DigestMd5Response(inputs),
+              "charset=utf-8,username=\"chris\",realm=\"elwood.innosoft.com\","
+              "nonce=\"OA6MG9tEQGm2hh\",nc=00000001,cnonce=\"OA6MHXh6VqTrRk\","
+              "digest-uri=\"imap/elwood.innosoft.com\","
+              "response=d388dad90d4bbd760a152321f2143af7,qop=auth");
+}
+
+TEST(SaslTest, DigestMd5ResponseOmitsAnEmptyRealmAndEscapesQuotedValues) {
+    const DigestInputs inputs{"a\"b\\c", "pw", "", "n", "c", "smtp/127.0.0.1"};
+    const std::string text = DigestMd5Response(inputs);
+    EXPECT_EQ(text.find("realm="), std::string::npos);
+    EXPECT_EQ(text.rfind("charset=utf-8,username=\"a\\\"b\\\\c\",nonce=\"n\",nc=00000001,", 0), 0U)
+        << text;
+}
+
+TEST(SaslTest, ParsesTheDigestChallenge) {
+    const auto full = ParseDigestChallenge(
+        "realm=\"elwood.innosoft.com\",nonce=\"OA6MG9tEQGm2hh\",qop=\"auth\",algorithm=md5-sess");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->nonce, "OA6MG9tEQGm2hh");
+    EXPECT_EQ(full->realm, "elwood.innosoft.com");
+
+    const auto noRealm = ParseDigestChallenge("nonce=\"abc\",qop=\"auth\"");
+    ASSERT_TRUE(noRealm);
+    EXPECT_EQ(noRealm->realm, "");
+
+    const auto escaped = ParseDigestChallenge("realm=\"a\\\"b\",nonce=\"x\\\\y\"");
+    ASSERT_TRUE(escaped);
+    EXPECT_EQ(escaped->realm, "a\"b");
+    EXPECT_EQ(escaped->nonce, "x\\y");
+
+    for (const char* bad : {"realm=\"r\",qop=\"auth\"", "nonce=\"abc", "nonce=\"abc\",realm=\"r",
+                            "nonce", "nonce=", ""}) {
+        EXPECT_FALSE(ParseDigestChallenge(bad)) << bad;
+    }
+}
+
+TEST(SaslTest, CnonceIsFreshLowercaseHex) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 8; ++i) {
+        const std::string cnonce = NewDigestCnonce();
+        ASSERT_EQ(cnonce.size(), 32U);
+        EXPECT_EQ(cnonce.find_first_not_of("0123456789abcdef"), std::string::npos) << cnonce;
+        seen.insert(cnonce);
+    }
+    EXPECT_EQ(seen.size(), 8U);
+}
+
+}  // namespace
