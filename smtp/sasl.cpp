@@ -57,7 +57,8 @@ std::string_view AsText(const std::vector<unsigned char>& bytes) {
 
 // The value after `name="`, up to its unescaped closing quote. No name: an
 // empty optional in *found. No closing quote: false.
-bool QuotedValue(std::string_view challenge, std::string_view name, std::optional<std::string>* found) {
+bool QuotedValue(std::string_view challenge, std::string_view name,
+                 std::optional<std::string>* found) {
     const std::size_t at = challenge.find(name);
     if (at == std::string_view::npos) {
         *found = std::nullopt;

@@ -121,8 +121,8 @@ class CSmtp {
     // On failure the connection is closed (with QUIT once EHLO was answered,
     // unless the last reply began with 530) and the first error raised again;
     // a failing QUIT takes its place.
-    bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security,
-                     bool authenticate, const char* login, const char* password);
+    bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security, bool authenticate,
+                     const char* login, const char* password);
     // Sends QUIT when greeted, then closes the socket. The socket is closed
     // even when QUIT fails; that failure is then raised.
     void CloseSession();

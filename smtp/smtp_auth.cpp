@@ -109,8 +109,8 @@ void CSmtp::AuthDigestMd5() {
         inet_ntop(AF_INET, &peer.sin_addr, dotted.data(), dotted.size()) == nullptr) {
         throw ECSmtp(ERR_NO_DIGEST_SERVER);
     }
-    DigestInputs inputs{m_login,          m_password,  challenge->realm, challenge->nonce,
-                        NewDigestCnonce(), std::string("smtp/") + dotted.data()};
+    DigestInputs inputs{m_login,          m_password,        challenge->realm,
+                        challenge->nonce, NewDigestCnonce(), std::string("smtp/") + dotted.data()};
     if (inputs.cnonce.empty()) {
         throw ECSmtp(ERR_BAD_CREDENTIALS);
     }

@@ -37,11 +37,15 @@ bool SendServerName(SSL* tls, const char* name) {
                     const_cast<char*>(name)) == 1;
 }
 
-bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+bool WouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
 
 }  // namespace
 
-bool CSmtp::UsesTls() const noexcept { return m_tlsState->tls != nullptr; }
+bool CSmtp::UsesTls() const noexcept {
+    return m_tlsState->tls != nullptr;
+}
 
 void CSmtp::SetSendText(std::string_view text) {
     if (text.size() > kSmtpBufferSize - 1) {
@@ -206,10 +210,10 @@ void CSmtp::TlsHandshake() {
     }
     in_addr address{};
     const bool isAddress = inet_pton(AF_INET, m_peerName.c_str(), &address) == 1;
-    const bool named =
-        isAddress ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls.get()), m_peerName.c_str()) == 1
-                  : SendServerName(tls.get(), m_peerName.c_str()) &&
-                        SSL_set1_host(tls.get(), m_peerName.c_str()) == 1;
+    const bool named = isAddress ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls.get()),
+                                                                 m_peerName.c_str()) == 1
+                                 : SendServerName(tls.get(), m_peerName.c_str()) &&
+                                       SSL_set1_host(tls.get(), m_peerName.c_str()) == 1;
     if (!named) {
         ERR_clear_error();
         throw ECSmtp(ERR_TLS);

@@ -45,15 +45,33 @@ void CSmtp::SetServer(const char* host, std::uint16_t port, bool authenticate) {
     m_authenticate = authenticate;
 }
 
-void CSmtp::SetUserLogin(const char* login) { m_login = login; }
-void CSmtp::SetUserPassword(const char* password) { m_password = password; }
-void CSmtp::SetSenderAddress(const char* address) { m_senderAddress = address; }
-void CSmtp::SetSenderName(const char* name) { m_senderName = name; }
-void CSmtp::SetReplyAddress(const char* address) { m_replyTo = address; }
-void CSmtp::SetSubjectLine(const char* subject) { m_subject = subject; }
-void CSmtp::SetMailerText(const char* mailer) { m_mailer = mailer; }
-void CSmtp::SetPriority(SmtpPriority priority) { m_priority = priority; }
-void CSmtp::SetSecurity(SmtpSecurity security) { m_security = security; }
+void CSmtp::SetUserLogin(const char* login) {
+    m_login = login;
+}
+void CSmtp::SetUserPassword(const char* password) {
+    m_password = password;
+}
+void CSmtp::SetSenderAddress(const char* address) {
+    m_senderAddress = address;
+}
+void CSmtp::SetSenderName(const char* name) {
+    m_senderName = name;
+}
+void CSmtp::SetReplyAddress(const char* address) {
+    m_replyTo = address;
+}
+void CSmtp::SetSubjectLine(const char* subject) {
+    m_subject = subject;
+}
+void CSmtp::SetMailerText(const char* mailer) {
+    m_mailer = mailer;
+}
+void CSmtp::SetPriority(SmtpPriority priority) {
+    m_priority = priority;
+}
+void CSmtp::SetSecurity(SmtpSecurity security) {
+    m_security = security;
+}
 
 void CSmtp::AddRecipient(const char* address, const char* name) {
     if (address == nullptr) {
@@ -62,7 +80,9 @@ void CSmtp::AddRecipient(const char* address, const char* name) {
     m_recipients.push_back(SmtpRecipient{name == nullptr ? std::string() : name, address});
 }
 
-void CSmtp::AddBodyLine(const char* text) { m_bodyLines.emplace_back(text); }
+void CSmtp::AddBodyLine(const char* text) {
+    m_bodyLines.emplace_back(text);
+}
 
 const std::string& CSmtp::GetBodyLine(std::uint32_t index) const {
     if (index >= m_bodyLines.size()) {
@@ -71,7 +91,9 @@ const std::string& CSmtp::GetBodyLine(std::uint32_t index) const {
     return m_bodyLines[index];
 }
 
-void CSmtp::SetTraceSink(SmtpTraceSink sink) { m_trace = std::move(sink); }
+void CSmtp::SetTraceSink(SmtpTraceSink sink) {
+    m_trace = std::move(sink);
+}
 
 void CSmtp::Trace(std::string_view text) const {
     if (m_trace) {

@@ -21,13 +21,23 @@ TEST(ReplyScannerTest, FindsTheFinalLineAcrossChunks) {
     using S = ReplyScanner::State;
     const std::vector<ScanCase> cases = {
         {"one line", {"220 ready\r\n"}, S::kComplete, 220, 0, 1},
-        {"three chunks", {"250-host\r\n", "250-AUTH LOGIN\r\n", "250 8BITMIME\r\n"}, S::kComplete, 250, 0, 3},
+        {"three chunks",
+         {"250-host\r\n", "250-AUTH LOGIN\r\n", "250 8BITMIME\r\n"},
+         S::kComplete,
+         250,
+         0,
+         3},
         {"code alone", {"250\r\n"}, S::kComplete, 250, 0, 1},
         {"code split", {"25", "0 OK\r\n"}, S::kComplete, 250, 0, 2},
         {"CR LF split", {"250 OK\r", "\n"}, S::kComplete, 250, 0, 2},
         {"bytes after", {"250-A\r\n250 B\r\nEXTRA"}, S::kComplete, 250, 5, 1},
         {"lone LF never ends", {"250 OK\n", "221 bye\n"}, S::kNeedMore, 0, 0, 0},
-        {"short, blank, odd lines", {"25 OK\r\n\r\nabc def\r\n2500\r\n", "354 go\r\n"}, S::kComplete, 354, 0, 2},
+        {"short, blank, odd lines",
+         {"25 OK\r\n\r\nabc def\r\n2500\r\n", "354 go\r\n"},
+         S::kComplete,
+         354,
+         0,
+         2},
         {"CR not followed by LF", {"250-a\rb\r\n250 c\r\n"}, S::kComplete, 250, 0, 1},
     };
     for (const ScanCase& c : cases) {

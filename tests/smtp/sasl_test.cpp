@@ -33,9 +33,9 @@ TEST(SaslTest, PlainMessageIsNulJoined) {
 
 // RFC 2195, section 2.
 TEST(SaslTest, CramMd5GivesTheRfcExample) {
-    EXPECT_EQ(CramMd5Response("tim", "tanstaaftanstaaf",
-                              "<1896.697170952@postoffice.reston.mci.net>"),
-              "tim b913a602c7eda7a495b4e6e7334d3890");
+    EXPECT_EQ(
+        CramMd5Response("tim", "tanstaaftanstaaf", "<1896.697170952@postoffice.reston.mci.net>"),
+        "tim b913a602c7eda7a495b4e6e7334d3890");
 }
 
 // The key is hashed only when longer than one 64-byte block.
