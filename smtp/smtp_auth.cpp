@@ -13,13 +13,17 @@
 
 namespace {
 
-// Base64 of bytes followed by CR LF. 210 when the line could never fit the
-// send buffer (checked before encoding, so nothing huge is built).
-std::string EncodedLine(std::string_view bytes, std::string_view prefix = {}) {
-    const std::size_t encoded = (bytes.size() + 2) / 3 * 4;
-    if (prefix.size() + encoded + 2 > kSmtpBufferSize - 1) {
+// 210 unless prefix, the base64 form of byteCount bytes and CR LF fit the
+// send buffer. Checked before encoding, so nothing huge is ever built.
+void RequireLineFits(std::size_t byteCount, std::size_t prefixLength = 0) {
+    const std::size_t encoded = byteCount / 3 * 4 + (byteCount % 3 != 0 ? 4 : 0);
+    if (prefixLength + encoded + 2 > kSmtpBufferSize - 1) {
         throw ECSmtp(ERR_COMMAND_TOO_LONG);
     }
+}
+
+std::string EncodedLine(std::string_view bytes, std::string_view prefix = {}) {
+    RequireLineFits(bytes.size(), prefix.size());
     std::string line(prefix);
     line += Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()),
                          static_cast<std::int32_t>(bytes.size()));
@@ -82,7 +86,7 @@ void CSmtp::AuthPlain() {
 
 void CSmtp::AuthCramMd5() {
     // The response is the login, a space and 32 hexadecimal digits.
-    EncodedLine(std::string(m_login.size() + 33, 'x'));
+    RequireLineFits(m_login.size() + 33);
     if (Command(CMD_AUTH_CRAM_MD5, "AUTH CRAM-MD5\r\n") != 334) {
         throw ECSmtp(ERR_REPLY_AUTH_CRAM_MD5);
     }

@@ -100,6 +100,9 @@ void CSmtp::Connect(const char* host, std::uint16_t port) {
 
 bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity security,
                         bool authenticate, const char* login, const char* password) {
+    if (HasSocket()) {
+        CloseSession();  // one connection at a time; never leak the old one
+    }
     m_recvBuffer[0] = '\0';
     m_peerName = host == nullptr ? "" : host;
     try {
