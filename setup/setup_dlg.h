@@ -1,0 +1,95 @@
+// The setup form: the one window of the program, on which the user enters
+// the notifier's mail settings.
+//
+// Opening (OnInitDialog) loads the stored settings or shows the first-start
+// defaults; the SSL and encrypted-password boxes preset the ports; the
+// register button (Enter, Alt+R) runs OnOK; the end button (Alt+X), Esc and
+// the close box run OnCancel, which ends the form and stores nothing.
+#pragma once
+
+#include <QDialog>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "settings/settings_record.h"
+#include "setup/form_fields.h"
+
+class MessageBoxes;
+class QCheckBox;
+class QLineEdit;
+
+// What the form takes from the system. Tests replace each part.
+struct SetupDlgServices {
+    // The settings store file; DefaultStorePath() when empty.
+    std::filesystem::path storeFile;
+    // The logon name of the user (GetUserNameA's part); CurrentLogonName()
+    // when empty.
+    std::function<std::string()> logonName;
+    // Where messages go; boxes owned by the form when null. Not owned.
+    MessageBoxes* messageBoxes = nullptr;
+};
+
+class CSetupDlg : public QDialog {
+  public:
+    explicit CSetupDlg(SetupDlgServices services = {}, QWidget* parent = nullptr);
+    ~CSetupDlg() override;
+
+    // Opens the form (OnInitDialog) and runs it modally until it ends;
+    // returns QDialog::Rejected, the only way it ends.
+    int DoModal();
+
+    // The icon, then the stored settings if "SzTo" holds something, else the
+    // first-start defaults (with one message when the logon name is empty);
+    // the focus goes to the E-Mail field. Returns true.
+    bool OnInitDialog();
+
+    // Port switching after a click has toggled box 1027 or 1028.
+    void OnSslClicked();
+    void OnAuthClicked();
+
+    // The register button: ValidateFields, and only when it passes, the
+    // register flow (RegisterAndTest). The form stays open.
+    void OnOK();
+
+    // Ends the form; nothing is stored.
+    void OnCancel();
+
+    // The fourteen rules of field_validation.h on the current texts; on the
+    // first failure shows its message in an OK box and returns false.
+    bool ValidateFields();
+
+    // Reads the settings record from the store; silent on any failure.
+    void LoadSettings();
+
+    // The edit, check box or button with `id` (a ControlId); null for ids
+    // the form does not have.
+    QWidget* Control(int id) const;
+
+    FormFields Fields() const;
+    void SetFields(const FormFields& fields);
+    const SettingsRecord& Record() const { return m_record; }
+
+  protected:
+    // What the register button does once the fields are valid. The register
+    // and test flow overrides this; until then the form only validates.
+    virtual void RegisterAndTest() {}
+
+    MessageBoxes& Boxes() { return *m_boxes; }
+
+    // Esc and the close box end the form through OnCancel.
+    void reject() override;
+
+  private:
+    QLineEdit* Edit(int id) const;
+    QCheckBox* Box(int id) const;
+    void SwitchPortsFor(int clickedId, int otherId);
+
+    SetupDlgServices m_services;
+    std::unique_ptr<MessageBoxes> m_ownBoxes;
+    MessageBoxes* m_boxes = nullptr;
+    std::map<int, QWidget*> m_controls;
+    SettingsRecord m_record;
+};
