@@ -4,6 +4,7 @@
 #   wakebell_library(<name> SOURCES ... [DEPENDS ...])
 #   wakebell_executable(<name> SOURCES ... [DEPENDS ...])
 #   wakebell_test(<name> SOURCES ... [DEPENDS ...] [LABELS ...])
+#   wakebell_qt_test(<name> SOURCES ... [DEPENDS ...] [LABELS ...] [XVFB])
 #   wakebell_benchmark(<name> SOURCES ... [DEPENDS ...])
 
 include_guard(GLOBAL)
@@ -55,6 +56,32 @@ function(wakebell_test name)
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
         PROPERTIES LABELS "${arg_LABELS}"
         DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# A Qt Test program, one CTest case. It runs on the offscreen platform, or
+# with XVFB on a virtual X server of its own (xvfb-run; needs no display and
+# works as root). Leak reports from inside Qt and fontconfig are suppressed by
+# cmake/qt-lsan.supp for these programs only.
+function(wakebell_qt_test name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "XVFB" "" "SOURCES;DEPENDS;LABELS")
+    add_executable(${name} ${arg_SOURCES})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PRIVATE ${arg_DEPENDS} wakebell_build_flags Qt6::Test)
+    if(arg_XVFB)
+        find_program(WAKEBELL_XVFB_RUN xvfb-run REQUIRED)
+        add_test(NAME ${name}
+                 COMMAND ${WAKEBELL_XVFB_RUN} --auto-servernum
+                         "--server-args=-screen 0 1280x1024x24 -nolisten tcp"
+                         $<TARGET_FILE:${name}>)
+        set(platform xcb)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+        set(platform offscreen)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+        LABELS "qt;${arg_LABELS}"
+        ENVIRONMENT "QT_QPA_PLATFORM=${platform};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/qt-lsan.supp")
 endfunction()
 
 # Benchmarks are built with the rest (so they never rot) but run by hand.

@@ -1,0 +1,132 @@
+// The form as a real window on an X server (run under xvfb-run): where the
+// controls land, and whether the font the form resolves to can draw them.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QRawFont>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "scripted_boxes.h"
+#include "setup/field_validation.h"
+#include "setup/form_template.h"
+#include "setup/setup_dlg.h"
+
+namespace {
+
+// Every text the form can show: captions, hints, the hidden ones too, and
+// every message.
+QStringList FormTexts() {
+    QStringList texts{QString::fromUtf8(kFormCaption), QString::fromUtf8(kNoLogonNameMessage),
+                      QString::fromUtf8(kAllLogonNamesText)};
+    for (const ControlTemplate& control : FormControls()) {
+        texts << QString::fromUtf8(control.text);
+    }
+    // One set of fields per rule, each breaking only that rule.
+    const std::pair<QString FormFields::*, const char*> breaks[] = {
+        {&FormFields::eMail, ""},       {&FormFields::eMail, "a,"},
+        {&FormFields::eMail, "a/"},     {&FormFields::eMail, "a"},
+        {&FormFields::smtpServer, ","}, {&FormFields::popServer, ","},
+        {&FormFields::account, ","},    {&FormFields::password, ","},
+        {&FormFields::smtpPortNo, ","}, {&FormFields::popPortNo, ","},
+        {&FormFields::to, ""},          {&FormFields::to, "t,"},
+        {&FormFields::to, "t/"},        {&FormFields::to, "t"}};
+    int rule = 0;
+    for (const auto& [field, text] : breaks) {
+        FormFields fields;
+        fields.eMail = QStringLiteral("me@example.jp");
+        fields.to = QStringLiteral("to@example.jp");
+        fields.*field = QString::fromUtf8(text);
+        const std::optional<RuleFailure> failure = FirstFailingRule(fields);
+        if (failure && failure->rule == ++rule) {
+            texts << QString::fromUtf8(failure->message);
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
+class SetupWindowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_folder;
+    ScriptedBoxes m_boxes;
+    std::unique_ptr<CSetupDlg> m_dlg;
+
+  private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        m_dlg = std::make_unique<CSetupDlg>(
+            SetupDlgServices{std::filesystem::path(m_folder.path().toStdString()) / "registry.db",
+                             [] { return std::string("tester"); }, &m_boxes});
+        m_dlg->OnInitDialog();
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+
+    void theWindowHasTheFormsSizeAndEveryControlIsInside() {
+        const QRect client = m_dlg->rect();
+        QCOMPARE(m_dlg->windowHandle()->geometry().size(), client.size());
+        int shown = 0;
+        for (QWidget* child : m_dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!child->isVisible()) {
+                continue;
+            }
+            ++shown;
+            QVERIFY2(client.contains(child->geometry()), qPrintable(child->objectName()));
+        }
+        QCOMPARE(shown, 35);  // 38 controls less the three hidden ones
+    }
+
+    void theFormFontIsTheStandInWithAGlyphForEveryCharacter() {
+        const QFont font = m_dlg->font();
+        const QString family = QFontInfo(font).family();
+        QVERIFY2(
+            family == QStringLiteral("IPAPGothic") || family == QStringLiteral("IPA Pゴシック"),
+            qPrintable(family));
+        const QRawFont raw = QRawFont::fromFont(font);
+        QVERIFY(raw.isValid());
+        QStringList missing;
+        for (const QString& text : FormTexts()) {
+            for (char32_t c : text.toUcs4()) {
+                if (c >= 0x20 && !raw.supportsCharacter(c)) {
+                    missing << QString::fromUcs4(&c, 1);
+                }
+            }
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
+        QCOMPARE(FormTexts().size(), 3 + 38 + 14);
+    }
+
+    void everyCaptionFitsItsControl() {
+        QStringList clipped;
+        for (QWidget* child : m_dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!child->isVisible()) {
+                continue;
+            }
+            const QFontMetrics metrics = child->fontMetrics();
+            int needed = 0;
+            if (auto* label = qobject_cast<QLabel*>(child)) {
+                needed = metrics.horizontalAdvance(label->text());
+            } else if (qobject_cast<QAbstractButton*>(child) != nullptr) {
+                needed = child->sizeHint().width();
+                if (qobject_cast<QPushButton*>(child) != nullptr) {
+                    // A push button's hint has a minimum width; its text is
+                    // what must fit.
+                    needed = metrics.horizontalAdvance(
+                        qobject_cast<QPushButton*>(child)->text().remove(QLatin1Char('&')));
+                }
+            }
+            if (needed > child->width()) {
+                clipped << child->objectName();
+            }
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char(' '))));
+    }
+};
+
+QTEST_MAIN(SetupWindowTest)
+#include "setup_window_test.moc"
