@@ -5,14 +5,15 @@
 #   make test         installs what is missing, builds, runs the whole suite,
 #                     normally and again under AddressSanitizer + UBSan
 #   make bench        builds and runs the benchmarks, prints the ratio tables
+#   make package      builds build/wakebell-setup_<version>_<arch>.deb
+#   make screenshot   remakes docs/setup-form.png (the form under Xvfb)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan bench clean
+.PHONY: run test deps build build-asan check check-asan bench package screenshot clean
 
 run: deps build
-	@echo "The setup form is not built yet; wakebell-settings prints the stored settings:"
-	./build/settings/wakebell-settings || true
+	./build/setup/wakebell-setup
 
 test: deps check check-asan
 
@@ -40,6 +41,12 @@ bench: deps build
 	    --benchmark_report_aggregates_only=true --benchmark_out_format=json \
 	    --benchmark_out=build/codec_bench.json
 	./scripts/bench-table.py build/codec_bench.json
+
+package: build
+	cmake --build build --target package
+
+screenshot: build
+	./scripts/screenshot-form.sh build docs/setup-form.png
 
 clean:
 	rm -rf build build-asan
