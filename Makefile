@@ -1,21 +1,24 @@
 # Developer targets. README.md's two commands, scripts/run.sh and
 # scripts/test.sh, install what is missing (make included) and then call
-# `make run` and `make check check-asan`.
+# `make run` and `make check check-asan fuzz`.
 #   make run          builds the program and starts it
 #   make test         installs what is missing, builds, runs the whole suite,
-#                     normally and again under AddressSanitizer + UBSan
+#                     normally and again under AddressSanitizer + UBSan,
+#                     then runs the fuzz targets for a bounded time
+#   make fuzz         builds the libFuzzer targets with clang (build-fuzz/) and
+#                     runs each for FUZZ_SECONDS (default 20) seconds
 #   make bench        builds and runs the benchmarks, prints the ratio tables
 #   make package      builds build/wakebell-setup_<version>_<arch>.deb
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan bench package screenshot clean
+.PHONY: run test deps build build-asan check check-asan fuzz bench package screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
 
-test: deps check check-asan
+test: deps check check-asan fuzz
 
 deps:
 	./scripts/install-deps.sh
@@ -35,6 +38,9 @@ check: build
 check-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+fuzz:
+	./scripts/fuzz.sh
 
 bench: deps build
 	./build/bench/codec_bench --benchmark_min_time=0.5 --benchmark_repetitions=5 \
