@@ -1,0 +1,69 @@
+// An SMTP server over TLS from the start, listening on 127.0.0.1 in a thread
+// of the calling process, for the session benchmark. It serves one connection
+// at a time and answers the greeting (220), EHLO (250, offering AUTH PLAIN),
+// AUTH PLAIN with or without an initial response (235 for the one account,
+// else 535), NOOP (250) and QUIT (221, then it closes); anything else gets
+// 502. Each reply goes out in one TLS record, and the socket has Nagle's
+// algorithm off, so the server itself never holds a reply back.
+//
+// It times every session from accept() to close(), so that a client's own
+// time per session can be set beside the server's.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LocalSmtpServer {
+  public:
+    // Starts listening on an ephemeral port of 127.0.0.1 and serving.
+    // Throws std::runtime_error when the socket or the TLS context fails.
+    LocalSmtpServer(X509* certificate, EVP_PKEY* key, std::string login, std::string password);
+    // Stops accepting and waits for the serving thread.
+    ~LocalSmtpServer();
+
+    LocalSmtpServer(const LocalSmtpServer&) = delete;
+    LocalSmtpServer& operator=(const LocalSmtpServer&) = delete;
+
+    std::uint16_t port() const noexcept { return m_port; }
+
+    // Forgets the sessions recorded so far.
+    void Reset();
+    // Waits until at least count sessions have ended since the last Reset or
+    // Take (at most 30 s, then throws std::runtime_error), and returns the
+    // durations of all of them in milliseconds, in order.
+    std::vector<double> Take(std::size_t count);
+    // Sessions that ended without both a 235 and a QUIT, since the start.
+    std::size_t failures() const noexcept { return m_failures.load(); }
+
+  private:
+    struct SslCtxFree {
+        void operator()(SSL_CTX* context) const noexcept { SSL_CTX_free(context); }
+    };
+
+    void Serve();
+    // One connection; true when it authenticated and said QUIT.
+    bool Session(int fd);
+
+    std::string m_login;
+    std::string m_password;
+    std::unique_ptr<SSL_CTX, SslCtxFree> m_context;
+    int m_listener = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<std::size_t> m_failures{0};
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    std::vector<double> m_sessions;  // guarded by m_mutex
+    std::thread m_thread;
+};

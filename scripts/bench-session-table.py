@@ -1,0 +1,70 @@
+#!/usr/bin/python3
+"""Turns the session benchmark's Google Benchmark JSON (bench/smtp_session_bench,
+from stdin or a file) into the README's Markdown tables: per-session times of
+ours and of curl beside the server's own time for the same sessions, system
+calls per session, and the ratios ours / curl (above 1: ours is faster)."""
+import json
+import subprocess
+import sys
+
+
+def fmt_syscalls(row):
+    calls = row.get("syscalls", -1)
+    if calls < 0:
+        return "n/a"
+    start = row.get("syscalls_process_start")
+    if start is None:
+        return f"{calls:.0f}"
+    return f"{calls - start:.0f} (+{start:.0f} to start the process)"
+
+
+def main():
+    data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
+    rows = {}
+    for bench in data["benchmarks"]:
+        if bench.get("error_occurred"):
+            sys.exit(f"{bench['name']}: {bench.get('error_message')}")
+        who = bench["name"].split("_", 1)[0]
+        rows[(who, bench.get("label", ""))] = bench
+
+    try:
+        curl = subprocess.run(["curl", "--version"], capture_output=True, text=True,
+                              check=True).stdout.split()[1]
+    except (OSError, subprocess.CalledProcessError, IndexError):
+        curl = "?"
+    names = {"Ours": "CSmtp", "Curl": f"curl {curl}"}
+
+    print("| client | trusted CAs | sessions | median ms | p95 ms | max ms "
+          "| server: median ms | p95 ms | max ms | client - server, most ms "
+          "| system calls per session |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
+    for (who, label), row in rows.items():
+        print(f"| {names.get(who, who)} | {label} | {row['sessions']:.0f} "
+              f"| {row['median_ms']:.2f} | {row['p95_ms']:.2f} | {row['max_ms']:.2f} "
+              f"| {row['server_median_ms']:.2f} | {row['server_p95_ms']:.2f} "
+              f"| {row['server_max_ms']:.2f} | {row['max_gap_ms']:.2f} | {fmt_syscalls(row)} |")
+
+    print()
+    print("| trusted CAs | ours / curl, client's median | ours / curl, server's median |")
+    print("|---|---:|---:|")
+    for (who, label), ours in rows.items():
+        peer = rows.get(("Curl", label))
+        if who != "Ours" or peer is None:
+            continue
+        print(f"| {label} | {peer['median_ms'] / ours['median_ms']:.2f} "
+              f"| {peer['server_median_ms'] / ours['server_median_ms']:.2f} |")
+
+    model = "unknown CPU"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    ctx = data["context"]
+    print(f"\nMachine: {model}, {ctx.get('num_cpus')} CPUs at {ctx.get('mhz_per_cpu')} MHz.")
+
+
+if __name__ == "__main__":
+    main()
