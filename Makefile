@@ -8,12 +8,14 @@
 #   make fuzz         builds the libFuzzer targets with clang (build-fuzz/) and
 #                     runs each for FUZZ_SECONDS (default 20) seconds
 #   make bench        builds and runs the benchmarks, prints the ratio tables
+#   make bench-session  the SMTP session benchmark against curl (needs strace
+#                     for the system call counts), prints its table
 #   make package      builds build/wakebell-setup_<version>_<arch>.deb
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench package screenshot clean
+.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session package screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
@@ -47,6 +49,11 @@ bench: deps build
 	    --benchmark_report_aggregates_only=true --benchmark_out_format=json \
 	    --benchmark_out=build/codec_bench.json
 	./scripts/bench-table.py build/codec_bench.json
+
+bench-session: deps build
+	./build/bench/smtp_session_bench --benchmark_out_format=json \
+	    --benchmark_out=build/smtp_session_bench.json
+	./scripts/bench-session-table.py build/smtp_session_bench.json
 
 package: build
 	cmake --build build --target package
