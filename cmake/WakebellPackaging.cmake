@@ -15,7 +15,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The X11/Wayland platform plugins and the font the form is drawn with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+set(CPACK_STRIP_FILES ON)
+# The summary line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Setup form of the Wakebell power-state notifier\n One form in which a user enters the notifier's mail settings, proves\n them with a test mail and stores them in the per-user settings store.")
+    "One form in which a user enters the notifier's mail settings, proves\nthem with a test mail and stores them in the per-user settings store.")
 
 include(CPack)
