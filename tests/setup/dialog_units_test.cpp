@@ -23,12 +23,6 @@ class DialogUnitsTest : public QObject {
         QCOMPARE(MulDiv(1 << 30, 8, 8), 1 << 30);  // no overflow on the way
         QCOMPARE(MulDiv(5, 3, 0), 0);
     }
-
-    void rectanglesScaleEachSideOnItsOwn() {
-        // The To field at 6 x 13 base units.
-        QCOMPARE(DialogUnitsToPixels(QRect(65, 155, 123, 12), {6, 13}), QRect(98, 252, 185, 20));
-        QCOMPARE(DialogUnitsToPixels(QRect(0, 0, 407, 238), {8, 14}), QRect(0, 0, 814, 417));
-    }
 };
 
 QTEST_APPLESS_MAIN(DialogUnitsTest)

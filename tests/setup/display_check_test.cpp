@@ -16,19 +16,6 @@ class DisplayCheckTest : public QObject {
         QVERIFY(MissingDisplayReason({"", "", "", false}));  // set but empty
     }
 
-    void thePlatformArgumentIsFoundInAnySpelling() {
-        for (const char* spelling : {"-platform", "--platform", "-platform=xcb"}) {
-            char program[] = "wakebell-setup";
-            std::string argument = spelling;
-            char* argv[] = {program, argument.data(), nullptr};
-            QVERIFY2(CurrentDisplayEnvironment(2, argv).platformArgument, spelling);
-        }
-        char program[] = "wakebell-setup";
-        char other[] = "-style";
-        char* argv[] = {program, other, nullptr};
-        QVERIFY(!CurrentDisplayEnvironment(2, argv).platformArgument);
-    }
-
     void theProgramEndsWithOneLineWhenThereIsNoDisplay() {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

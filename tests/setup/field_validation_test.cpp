@@ -68,21 +68,6 @@ class FieldValidationTest : public QObject {
         const std::optional<RuleFailure> failure = FirstFailingRule(f);
         QCOMPARE(failure ? failure->rule : 0, rule);
     }
-
-    void theFirstFailingRuleWins() {
-        FormFields f;  // E-Mail and To both empty
-        QCOMPARE(FirstFailingRule(f)->rule, 1);
-        QCOMPARE(QString::fromUtf8(FirstFailingRule(f)->message),
-                 QStringLiteral("E-Mailは省略できません。"));
-        f = Valid();
-        f.smtpPortNo = QStringLiteral("2,5");
-        f.popPortNo = QStringLiteral("1,1");
-        QCOMPARE(FirstFailingRule(f)->rule, 9);
-        f.eMail = QStringLiteral("a,/");  // comma before slash
-        QCOMPARE(FirstFailingRule(f)->rule, 2);
-        f.eMail = QStringLiteral("/");  // slash before the missing at sign
-        QCOMPARE(FirstFailingRule(f)->rule, 3);
-    }
 };
 
 QTEST_APPLESS_MAIN(FieldValidationTest)

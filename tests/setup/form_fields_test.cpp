@@ -43,15 +43,6 @@ class FormFieldsTest : public QObject {
         fields.password = QStringLiteral("pa¥s");
         QVERIFY(!RecordFromFields(fields).has_value());
     }
-
-    void onlyANonEmptySzToShowsTheStore() {
-        SettingsRecord record;
-        record.eMail = "to@example.jp";
-        record.smtp = "smtp";
-        QVERIFY(!ShowsStoredRecord(record));
-        record.szTo = " ";
-        QVERIFY(ShowsStoredRecord(record));
-    }
 };
 
 QTEST_APPLESS_MAIN(FormFieldsTest)

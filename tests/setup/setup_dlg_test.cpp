@@ -220,16 +220,6 @@ class SetupDlgTest : public QObject {
         QTEST(h.Edit(ID_POP_PORT)->text(), "popPort");
     }
 
-    void theSpaceBarSwitchesPortsLikeAClick() {
-        Harness h;
-        h.OpenShown();
-        h.Box(ID_AUTH)->setFocus();
-        QTest::keyClick(h.Box(ID_AUTH), Qt::Key_Space);
-        QVERIFY(h.Box(ID_AUTH)->isChecked());
-        QVERIFY(!h.Box(ID_SSL)->isChecked());
-        QCOMPARE(h.Edit(ID_SMTP_PORT)->text(), QStringLiteral("587"));
-    }
-
     void anyRunOfClicksLeavesAtMostOneBoxTicked() {
         Harness h;
         h.OpenShown();
