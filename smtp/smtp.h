@@ -118,9 +118,11 @@ class CSmtp {
     // 210 a line too long for the send buffer, 418 a reply without end,
     // 207/208 DIGEST-MD5, and the reply codes listed at the top.
     //
-    // On failure the connection is closed (with QUIT once EHLO was answered,
-    // unless the last reply began with 530) and the first error raised again;
-    // a failing QUIT takes its place.
+    // On failure the connection is closed and the first error raised again.
+    // QUIT is sent first once EHLO was answered, unless the last reply began
+    // with 530 or the channel itself failed (102, 103, 109, 400, 402, 408,
+    // 414, 418: it could not carry QUIT); a failing QUIT takes the first
+    // error's place.
     bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security, bool authenticate,
                      const char* login, const char* password);
     // Sends QUIT when greeted, then closes the socket. The socket is closed

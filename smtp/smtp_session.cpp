@@ -53,6 +53,23 @@ std::optional<in_addr> ResolveIpv4(const char* host) {
     return first;
 }
 
+// Failures after which the connection cannot carry another command: the
+// peer is gone or silent, TLS failed (a half-done handshake included), or the
+// byte stream is out of step with the replies.
+bool ChannelIsBroken(std::int32_t code) {
+    switch (code) {
+        case ERR_SEND:
+        case ERR_RECV:
+        case ERR_SELECT:
+        case ERR_CONNECTION_CLOSED:
+        case ERR_NOT_RESPONDING:
+        case ERR_NO_MEMORY:
+        case ERR_TLS:
+        case ERR_REPLY_TOO_LONG: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 void CSmtp::Connect(const char* host, std::uint16_t port) {
@@ -125,9 +142,11 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
             SendEhlo();
         }
         Authenticate(authenticate, login, password);
-    } catch (const ECSmtp&) {
-        // A server that answered 530 wants nothing more, QUIT included.
-        if (std::strncmp(m_recvBuffer.get(), "530", 3) == 0) {
+    } catch (const ECSmtp& failure) {
+        // A server that answered 530 wants nothing more, QUIT included; and a
+        // channel that broke cannot carry a QUIT, whose own failure would
+        // only hide the real one.
+        if (std::strncmp(m_recvBuffer.get(), "530", 3) == 0 || ChannelIsBroken(failure.Code())) {
             m_connected = false;
         }
         CloseSession();
