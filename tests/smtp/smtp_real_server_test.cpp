@@ -135,8 +135,8 @@ TEST_F(RealServerTest, CramMd5IsAcceptedByCyrusSasl) {
     EXPECT_EQ(Traced("235 "), 1U);
 }
 
-// Cyrus checks the digest-uri against smtp/127.0.0.1, so naming the server
-// "localhost" also shows that the URI carries the address connected to.
+// The server wants the digest-uri smtp/127.0.0.1, so naming it "localhost"
+// also shows that the URI carries the address connected to.
 // A wrong password is refused right after the response line, where the
 // client expects the server's rspauth: 306.
 TEST_F(RealServerTest, DigestMd5IsAcceptedByCyrusSasl) {

@@ -13,6 +13,7 @@ DIR/<n>.data (the DATA bytes exactly as received, dot-unstuffed).
 """
 import argparse
 import asyncio
+import logging
 import pathlib
 import ssl
 import sys
@@ -69,6 +70,9 @@ async def serve(args):
 
 
 def main():
+    # aiosmtpd warns about its own use of a deprecated attribute on every
+    # login; errors (a refused handshake, say) still show.
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
     parser = argparse.ArgumentParser()
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)

@@ -8,8 +8,8 @@
 // on 127.0.0.1, port chosen by the system, prints "ports smtp=<n>" once it
 // listens, and serves one connection after another until it is terminated.
 //
-// The server's name is "127.0.0.1": DIGEST-MD5 checks the client's digest-uri
-// against "smtp/" and that name, and realm and sasldb keys derive from it.
+// The server's name is "127.0.0.1": the DIGEST-MD5 realm and the sasldb keys
+// derive from it, and the client's digest-uri must be "smtp/127.0.0.1".
 #include <getopt.h>
 #include <netinet/in.h>
 #include <sasl/sasl.h>
@@ -134,6 +134,17 @@ std::optional<std::string> Decode(const std::string& text) {
     return out;
 }
 
+// RFC 2831 (2.1.2) has the server check both parts of the digest-uri, but
+// Cyrus checks only the service; the host is checked here.
+bool DigestUriNamesThisServer(const std::string& mechanism, const std::string& response) {
+    if (strcasecmp(mechanism.c_str(), "DIGEST-MD5") != 0 ||
+        response.find("digest-uri=") == std::string::npos) {
+        return true;
+    }
+    return response.find(std::string("digest-uri=\"smtp/") + kServerName + "\"") !=
+           std::string::npos;
+}
+
 // Runs one AUTH exchange to its end; false when the client went away.
 bool Authenticate(Connection& client, sasl_conn_t* conn, const std::string& mechanism) {
     const char* out = nullptr;
@@ -150,6 +161,10 @@ bool Authenticate(Connection& client, sasl_conn_t* conn, const std::string& mech
         const std::optional<std::string> response = Decode(*line);
         if (*line == "*" || !response) {
             return client.Send("501 5.7.0 authentication cancelled\r\n");
+        }
+        if (!DigestUriNamesThisServer(mechanism, *response)) {
+            std::cerr << "sasl_smtp_server: digest-uri names another server\n";
+            return client.Send("535 5.7.8 digest-uri names another server\r\n");
         }
         out = nullptr;  // a last step may leave them untouched
         outLength = 0;
