@@ -34,8 +34,8 @@ class RealServerTest : public ::testing::Test {
 
     ServerProcess& StartCyrus(const std::string& mechanisms) {
         m_server = std::make_unique<ServerProcess>(std::vector<std::string>{
-            WAKEBELL_SASL_SMTP_SERVER, "--sasldb", Cert("sasldb"), "--user", std::string(kTestUser),
-            "--password", std::string(kTestPassword), "--mechanisms", mechanisms});
+            WAKEBELL_SASL_SMTP_SERVER, Cert("sasldb"), std::string(kTestUser),
+            std::string(kTestPassword), mechanisms});
         return *m_server;
     }
 

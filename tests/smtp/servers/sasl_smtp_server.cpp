@@ -2,15 +2,14 @@
 // AUTH: greeting, EHLO offering AUTH with the mechanisms asked for, AUTH with
 // 334 challenges (RFC 4954), 235 or 535, QUIT. Everything else gets 502.
 //
-//   sasl_smtp_server --sasldb FILE --user U --password P --mechanisms "CRAM-MD5 DIGEST-MD5"
+//   sasl_smtp_server SASLDB USER PASSWORD "CRAM-MD5 DIGEST-MD5"
 //
-// The account is written into FILE (a new sasldb) at start. The server listens
+// The account is written into SASLDB (a new file) at start. The server listens
 // on 127.0.0.1, port chosen by the system, prints "ports smtp=<n>" once it
 // listens, and serves one connection after another until it is terminated.
 //
 // The server's name is "127.0.0.1": the DIGEST-MD5 realm and the sasldb keys
 // derive from it, and the client's digest-uri must be "smtp/127.0.0.1".
-#include <getopt.h>
 #include <netinet/in.h>
 #include <sasl/sasl.h>
 #include <sasl/saslutil.h>
@@ -28,21 +27,16 @@ namespace {
 
 constexpr const char* kServerName = "127.0.0.1";
 
-struct Options {
-    std::string sasldb;
-    std::string user;
-    std::string password;
-    std::string mechanisms = "CRAM-MD5 DIGEST-MD5";
-};
-
-Options g_options;
+// The command line: sasldb file, user, password, mechanisms.
+const char* g_sasldb = nullptr;
+const char* g_mechanisms = nullptr;
 
 int GetOption(void*, const char*, const char* option, const char** result, unsigned* length) {
     const std::string name = option;
     if (name == "sasldb_path") {
-        *result = g_options.sasldb.c_str();
+        *result = g_sasldb;
     } else if (name == "mech_list") {
-        *result = g_options.mechanisms.c_str();
+        *result = g_mechanisms;
     } else if (name == "pwcheck_method") {
         *result = "auxprop";
     } else if (name == "auxprop_plugin") {
@@ -223,32 +217,16 @@ void Serve(int fd) {
     sasl_dispose(&conn);
 }
 
-bool ParseOptions(int argc, char** argv) {
-    static const option kLong[] = {{"sasldb", required_argument, nullptr, 's'},
-                                   {"user", required_argument, nullptr, 'u'},
-                                   {"password", required_argument, nullptr, 'p'},
-                                   {"mechanisms", required_argument, nullptr, 'm'},
-                                   {nullptr, 0, nullptr, 0}};
-    for (int c; (c = getopt_long(argc, argv, "", kLong, nullptr)) != -1;) {
-        switch (c) {
-            case 's': g_options.sasldb = optarg; break;
-            case 'u': g_options.user = optarg; break;
-            case 'p': g_options.password = optarg; break;
-            case 'm': g_options.mechanisms = optarg; break;
-            default: return false;
-        }
-    }
-    return !g_options.sasldb.empty() && !g_options.user.empty() && !g_options.password.empty();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!ParseOptions(argc, argv)) {
-        std::cerr << "usage: sasl_smtp_server --sasldb FILE --user U --password P"
-                     " [--mechanisms \"CRAM-MD5 DIGEST-MD5\"]\n";
+    if (argc != 5) {
+        std::cerr << "usage: sasl_smtp_server SASLDB USER PASSWORD MECHANISMS\n";
         return 2;
     }
+    g_sasldb = argv[1];
+    g_mechanisms = argv[4];
+    const std::string password = argv[3];
     signal(SIGPIPE, SIG_IGN);
     static const sasl_callback_t kCallbacks[] = {{SASL_CB_GETOPT, AsCallback(&GetOption), nullptr},
                                                  {SASL_CB_LOG, AsCallback(&Log), nullptr},
@@ -260,9 +238,8 @@ int main(int argc, char** argv) {
     sasl_conn_t* setup = nullptr;
     if (sasl_server_new("smtp", kServerName, nullptr, nullptr, nullptr, nullptr, 0, &setup) !=
             SASL_OK ||
-        sasl_setpass(setup, g_options.user.c_str(), g_options.password.c_str(),
-                     static_cast<unsigned>(g_options.password.size()), nullptr, 0,
-                     SASL_SET_CREATE) != SASL_OK) {
+        sasl_setpass(setup, argv[2], password.c_str(), static_cast<unsigned>(password.size()),
+                     nullptr, 0, SASL_SET_CREATE) != SASL_OK) {
         std::cerr << "sasl_smtp_server: cannot store the account: " << sasl_errdetail(setup)
                   << '\n';
         return 1;
