@@ -35,18 +35,14 @@ std::string PlainLine() {
     return "AUTH PLAIN " + Base64Of(message) + "\r\n";
 }
 
-// A whole reply of exactly size bytes: continuation lines, then "220 end".
+// A whole reply of exactly size bytes (at least 6): lines of 100 bytes
+// "<code>-xxx", then a final line "<code> xxx" padded to fill.
 std::string ReplyOfSize(std::size_t size, const std::string& code = "220") {
-    const std::string last = code + " end\r\n";
     std::string reply;
-    while (reply.size() + last.size() < size) {
-        const std::size_t room = size - last.size() - reply.size();
-        const std::size_t length = std::min<std::size_t>(room, 100);
-        // A line needs code, '-' and CR LF; a shorter remainder pads the last.
-        reply += length >= 6 ? code + "-" + std::string(length - 6, 'x') + "\r\n"
-                             : std::string(length, 'x');
+    while (size - reply.size() > 200) {
+        reply += code + "-" + std::string(94, 'x') + "\r\n";
     }
-    return reply + last;
+    return reply + code + " " + std::string(size - reply.size() - 6, 'x') + "\r\n";
 }
 
 struct Outcome {
