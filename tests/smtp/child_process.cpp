@@ -1,7 +1,6 @@
 #include "tests/smtp/child_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,32 +12,22 @@ extern char** environ;
 
 namespace {
 
-// Far above any honest start-up, even under a loaded sanitizer build; only a
-// hung child ever reaches it.
-constexpr int kReadyWaitMillis = 60'000;
+void Stop(pid_t& pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+}
 
-pid_t Spawn(const std::vector<std::string>& argv, const posix_spawn_file_actions_t* actions) {
+}  // namespace
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], actions, nullptr, args.data(), environ) != 0) {
-        throw std::runtime_error("cannot start " + argv[0]);
-    }
-    return pid;
-}
-
-}  // namespace
-
-bool RunToEnd(const std::vector<std::string>& argv) {
-    const pid_t pid = Spawn(argv, nullptr);
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
@@ -46,46 +35,30 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    try {
-        m_pid = Spawn(argv, &actions);
-    } catch (...) {
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[0]);
-        close(out[1]);
-        throw;
+    if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        m_pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
-    // The line is read byte by byte so that nothing after it is taken away.
-    for (char c = 0; c != '\n';) {
-        pollfd ready{out[0], POLLIN, 0};
-        if (poll(&ready, 1, kReadyWaitMillis) != 1 || read(out[0], &c, 1) != 1) {
-            close(out[0]);
-            Terminate();
-            throw std::runtime_error(argv[0] + " did not announce its ports");
-        }
+    // A child that ends before its line closes the pipe, which ends the read.
+    for (char c = 0; c != '\n' && read(out[0], &c, 1) == 1;) {
         m_readyLine += c;
     }
     close(out[0]);
+    if (!m_readyLine.ends_with('\n')) {
+        Stop(m_pid);
+        throw std::runtime_error(argv[0] + " did not announce its ports");
+    }
 }
 
 ServerProcess::~ServerProcess() {
-    Terminate();
-}
-
-void ServerProcess::Terminate() noexcept {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
+    Stop(m_pid);
 }
 
 std::uint16_t ServerProcess::Port(std::string_view name) const {
     const std::string key = " " + std::string(name) + "=";
     const std::size_t at = m_readyLine.find(key);
-    if (at == std::string::npos) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(std::stoul(m_readyLine.substr(at + key.size())));
+    return at == std::string::npos
+               ? 0
+               : static_cast<std::uint16_t>(std::stoul(m_readyLine.substr(at + key.size())));
 }
