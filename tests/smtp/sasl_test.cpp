@@ -7,8 +7,6 @@
 #include <set>
 #include <string>
 
-#include "codec/base64.h"
-
 namespace {
 
 std::string OpenSslHmacMd5Hex(const std::string& key, const std::string& text) {
@@ -23,12 +21,6 @@ std::string OpenSslHmacMd5Hex(const std::string& key, const std::string& text) {
         hex += kDigits[digest[i] & 15];
     }
     return hex;
-}
-
-TEST(SaslTest, PlainMessageIsNulJoined) {
-    const std::string message = PlainMessage("a", "b");
-    EXPECT_EQ(message, std::string("\0a\0b", 4));
-    EXPECT_EQ(Base64Encode(reinterpret_cast<const unsigned char*>(message.data()), 4), "AGEAYg==");
 }
 
 // RFC 2195, section 2.
@@ -73,10 +65,6 @@ TEST(SaslTest, ParsesTheDigestChallenge) {
     ASSERT_TRUE(full);
     EXPECT_EQ(full->nonce, "OA6MG9tEQGm2hh");
     EXPECT_EQ(full->realm, "elwood.innosoft.com");
-
-    const auto noRealm = ParseDigestChallenge("nonce=\"abc\",qop=\"auth\"");
-    ASSERT_TRUE(noRealm);
-    EXPECT_EQ(noRealm->realm, "");
 
     const auto escaped = ParseDigestChallenge("realm=\"a\\\"b\",nonce=\"x\\\\y\"");
     ASSERT_TRUE(escaped);
