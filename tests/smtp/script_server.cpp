@@ -215,7 +215,7 @@ void ScriptServer::Run() {
         }
     }
     for (std::string line; recordRest && !(line = connection.TakeLine()).empty();) {
-        m_heard.push_back(std::move(line));
+        m_heard.push_back(line);
     }
     if (connection.tls) {
         SSL_shutdown(connection.tls.get());
