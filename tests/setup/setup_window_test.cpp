@@ -1,15 +1,12 @@
 // The form as a real window on an X server (run under xvfb-run): where the
 // controls land, and whether the font the form resolves to can draw them.
 #include <QAbstractButton>
-#include <QCheckBox>
-#include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRawFont>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "scripted_boxes.h"
 #include "setup/field_validation.h"
 #include "setup/form_template.h"
 #include "setup/setup_dlg.h"
@@ -36,11 +33,10 @@ QStringList FormTexts() {
     int rule = 0;
     for (const auto& [field, text] : breaks) {
         FormFields fields;
-        fields.eMail = QStringLiteral("me@example.jp");
-        fields.to = QStringLiteral("to@example.jp");
+        fields.eMail = fields.to = QStringLiteral("a@b");
         fields.*field = QString::fromUtf8(text);
-        const std::optional<RuleFailure> failure = FirstFailingRule(fields);
-        if (failure && failure->rule == ++rule) {
+        if (const std::optional<RuleFailure> failure = FirstFailingRule(fields);
+            failure && failure->rule == ++rule) {
             texts << QString::fromUtf8(failure->message);
         }
     }
@@ -53,7 +49,6 @@ class SetupWindowTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_folder;
-    ScriptedBoxes m_boxes;
     std::unique_ptr<CSetupDlg> m_dlg;
 
   private slots:
@@ -61,15 +56,16 @@ class SetupWindowTest : public QObject {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         m_dlg = std::make_unique<CSetupDlg>(
             SetupDlgServices{std::filesystem::path(m_folder.path().toStdString()) / "registry.db",
-                             [] { return std::string("tester"); }, &m_boxes});
+                             [] { return std::string("tester"); }});
         m_dlg->OnInitDialog();
         m_dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     }
 
-    void theWindowHasTheFormsSizeAndEveryControlIsInside() {
+    void everyControlIsInsideTheClientAreaWithItsCaptionUnclipped() {
         const QRect client = m_dlg->rect();
         QCOMPARE(m_dlg->windowHandle()->geometry().size(), client.size());
+        QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());  // not resizable
         int shown = 0;
         for (QWidget* child : m_dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             if (!child->isVisible()) {
@@ -77,17 +73,22 @@ class SetupWindowTest : public QObject {
             }
             ++shown;
             QVERIFY2(client.contains(child->geometry()), qPrintable(child->objectName()));
+            // A push button's size hint has a minimum width: its text is what must fit.
+            int needed = 0;
+            if (auto* label = qobject_cast<QLabel*>(child)) {
+                needed = child->fontMetrics().horizontalAdvance(label->text());
+            } else if (auto* button = qobject_cast<QPushButton*>(child)) {
+                needed = child->fontMetrics().horizontalAdvance(button->text().remove('&'));
+            } else if (qobject_cast<QAbstractButton*>(child) != nullptr) {
+                needed = child->sizeHint().width();
+            }
+            QVERIFY2(needed <= child->width(), qPrintable(child->objectName()));
         }
         QCOMPARE(shown, 35);  // 38 controls less the three hidden ones
     }
 
-    void theFormFontIsTheStandInWithAGlyphForEveryCharacter() {
-        const QFont font = m_dlg->font();
-        const QString family = QFontInfo(font).family();
-        QVERIFY2(
-            family == QStringLiteral("IPAPGothic") || family == QStringLiteral("IPA Pゴシック"),
-            qPrintable(family));
-        const QRawFont raw = QRawFont::fromFont(font);
+    void theFormFontHasAGlyphForEveryCharacter() {
+        const QRawFont raw = QRawFont::fromFont(m_dlg->font());
         QVERIFY(raw.isValid());
         QStringList missing;
         for (const QString& text : FormTexts()) {
@@ -99,32 +100,6 @@ class SetupWindowTest : public QObject {
         }
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
         QCOMPARE(FormTexts().size(), 3 + 38 + 14);
-    }
-
-    void everyCaptionFitsItsControl() {
-        QStringList clipped;
-        for (QWidget* child : m_dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (!child->isVisible()) {
-                continue;
-            }
-            const QFontMetrics metrics = child->fontMetrics();
-            int needed = 0;
-            if (auto* label = qobject_cast<QLabel*>(child)) {
-                needed = metrics.horizontalAdvance(label->text());
-            } else if (qobject_cast<QAbstractButton*>(child) != nullptr) {
-                needed = child->sizeHint().width();
-                if (qobject_cast<QPushButton*>(child) != nullptr) {
-                    // A push button's hint has a minimum width; its text is
-                    // what must fit.
-                    needed = metrics.horizontalAdvance(
-                        qobject_cast<QPushButton*>(child)->text().remove(QLatin1Char('&')));
-                }
-            }
-            if (needed > child->width()) {
-                clipped << child->objectName();
-            }
-        }
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char(' '))));
     }
 };
 

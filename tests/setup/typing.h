@@ -21,12 +21,8 @@ inline void TypeText(QWidget* widget, const QString& text) {
     }
 }
 
-// Selects everything in the field and types `text` over it.
+// Empties the field and types `text` into it.
 inline void Retype(QLineEdit* edit, const QString& text) {
-    edit->setFocus();
-    edit->selectAll();
-    if (text.isEmpty()) {
-        edit->del();
-    }
+    edit->clear();
     TypeText(edit, text);
 }
