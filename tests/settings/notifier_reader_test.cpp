@@ -37,9 +37,7 @@ TEST_F(NotifierReaderTest, UsableOnlyWithBrandKeyAndOwnAddress) {
 
     Register(1, "me@example.jp", true);
     read = ReadNotifierSettings(m_store);
-    EXPECT_TRUE(read.usable);
-    EXPECT_EQ(read.record.szTo, "me@example.jp");
-    EXPECT_EQ(read.configErr, 1);
+    EXPECT_TRUE(read.usable && read.record.szTo == "me@example.jp" && read.configErr == 1);
 
     Register(0, "", true);
     read = ReadNotifierSettings(m_store);
