@@ -46,8 +46,8 @@ FormFields FirstStartFields();
 
 // Every field from the record, the texts decoded from CP932 (see
 // cp932_text.h), with the crossed-over names: E-Mail from "SzTo" and To from
-// "E-Mail". A state counts as ticked when it is 1; any other stored number
-// leaves the box clear, as a check box set to it would.
+// "E-Mail". Any stored state but 0 ticks its box, as a two-state check box
+// set to that number would.
 FormFields FieldsFromRecord(const SettingsRecord& record);
 
 // The record the fields are stored as, the texts encoded to CP932 and the
