@@ -2,7 +2,7 @@
 """Turns the session benchmark's Google Benchmark JSON (bench/smtp_session_bench,
 from stdin or a file) into the README's Markdown tables: per-session times of
 ours and of curl beside the server's own time for the same sessions, system
-calls per session, and the ratios ours / curl (above 1: ours is faster)."""
+calls per session, and the ratios curl / ours (above 1: ours is faster)."""
 import json
 import subprocess
 import sys
@@ -45,7 +45,7 @@ def main():
               f"| {row['server_max_ms']:.2f} | {row['max_gap_ms']:.2f} | {fmt_syscalls(row)} |")
 
     print()
-    print("| trusted CAs | ours / curl, client's median | ours / curl, server's median |")
+    print("| trusted CAs | curl / ours, client's median | curl / ours, server's median |")
     print("|---|---:|---:|")
     for (who, label), ours in rows.items():
         peer = rows.get(("Curl", label))
