@@ -7,6 +7,8 @@ import json
 import subprocess
 import sys
 
+from bench_machine import machine_line
+
 
 def fmt_syscalls(row):
     calls = row.get("syscalls", -1)
@@ -54,17 +56,7 @@ def main():
         print(f"| {label} | {peer['median_ms'] / ours['median_ms']:.2f} "
               f"| {peer['server_median_ms'] / ours['server_median_ms']:.2f} |")
 
-    model = "unknown CPU"
-    try:
-        for line in open("/proc/cpuinfo"):
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    except OSError:
-        pass
-    ctx = data["context"]
-    print(f"\nMachine: {model}, {ctx.get('num_cpus')} CPUs at {ctx.get('mhz_per_cpu')} MHz.")
-
+    print(f"\n{machine_line(data['context'])}.")
 
 if __name__ == "__main__":
     main()

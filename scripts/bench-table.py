@@ -5,6 +5,8 @@ that sets each of our benchmarks beside its peer's: Ours_X/N against
 import json
 import sys
 
+from bench_machine import machine_line
+
 
 def main():
     data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
@@ -24,17 +26,7 @@ def main():
             print(f"| {what} | {size} | {ours / 1e6:.0f} | {peer} | {value / 1e6:.0f} "
                   f"| {ours / value:.2f} |")
     ctx = data["context"]
-    model = "unknown CPU"
-    try:
-        for line in open("/proc/cpuinfo"):
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    except OSError:
-        pass
-    print(f"\nMachine: {model}, {ctx.get('num_cpus')} CPUs at {ctx.get('mhz_per_cpu')} MHz; "
-          f"median of {ctx.get('repetitions', 'the')} repetitions.")
-
+    print(f"\n{machine_line(ctx)}; median of {ctx.get('repetitions', 'the')} repetitions.")
 
 if __name__ == "__main__":
     main()
