@@ -4,15 +4,19 @@
 // OpenSession connects, secures (STARTTLS or TLS from the start), greets,
 // says EHLO and logs in when the server offers AUTH. Every failure raises
 // ECSmtp with one code (smtp/smtp_error.h); a connection step that fails
-// closes what it opened before the exception leaves the client.
+// closes what it opened before the exception leaves the client. SendMail
+// then carries the envelope, the header (smtp/message_header.h), the body
+// lines and any attachments (smtp/data_stream.h) on that connection.
 //
 // Replies are judged where a refusal would otherwise pass for success:
 //   greeting not 2xx -> 401, EHLO not 2xx -> 301, STARTTLS not 220 -> 413
 //   (also when bytes follow that reply: they came in clear text, RFC 3207),
 //   AUTH command or LOGIN user-name line not 334 -> 303 LOGIN, 302 PLAIN,
 //   304 CRAM-MD5, 305 DIGEST-MD5; DIGEST-MD5 response not 334 -> 306;
-//   the last reply of any mechanism not 235 -> 406. A 521 reply anywhere
-//   also sets g_reply521. QUIT's reply is never judged.
+//   the last reply of any mechanism not 235 -> 406; MAIL FROM not 250 ->
+//   300 (521 included), RCPT TO not 250 or 251 -> 309, DATA not 354 -> 307,
+//   the end of data not 250 -> 310. A 521 reply anywhere also sets
+//   g_reply521. QUIT's reply is never judged.
 //
 // TLS always verifies the server: the system's trusted certificates (which
 // honour SSL_CERT_FILE and SSL_CERT_DIR), the host name or IP address given
@@ -25,6 +29,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +37,7 @@
 #include <vector>
 
 #include "smtp/command_table.h"
+#include "smtp/message_header.h"
 #include "smtp/smtp_error.h"
 
 enum SmtpSecurity : std::int32_t {
@@ -42,19 +48,16 @@ enum SmtpSecurity : std::int32_t {
 };
 
 // Any other value is written as normal priority.
-enum SmtpPriority : std::int32_t {
-    PRIORITY_HIGH = 2,
-    PRIORITY_NORMAL = 3,
-    PRIORITY_LOW = 4,
-};
-
-struct SmtpRecipient {
-    std::string name;     // display name, may be empty
-    std::string address;  // mail address
-};
-
 // Set to 1 by any reply whose code is 521; only a new mail clears it.
 extern int g_reply521;
+
+// The MIME boundary of a mail without attachments; the owner sets it before
+// SendMail. Process-wide: one mail at a time per process.
+extern std::string g_boundary;
+
+// Where the client reads the calendar time for the Date line; a value not
+// above 0 means the clock failed (409).
+using SmtpClock = std::function<std::time_t()>;
 
 // Size of each of the two text buffers, terminating NUL included.
 inline constexpr std::size_t kSmtpBufferSize = 10240;
@@ -94,7 +97,15 @@ class CSmtp {
     void SetSecurity(SmtpSecurity security);
     // A null address raises 209 and adds nothing; a null name is empty.
     void AddRecipient(const char* address, const char* name = nullptr);
+    void AddCcRecipient(const char* address, const char* name = nullptr);
+    // Bcc recipients get their RCPT TO but are named in no header line.
+    void AddBccRecipient(const char* address, const char* name = nullptr);
     void AddBodyLine(const char* text);
+    // A file sent as a base64 part; read when the mail is sent. A null path
+    // raises 404.
+    void AddAttachment(const char* path);
+    // Declares the text part HTML; honoured only for a mail with attachments.
+    void SetHtml(bool html) noexcept { m_html = html; }
 
     // Raises 412 when index is not below GetBodyLineCount().
     const std::string& GetBodyLine(std::uint32_t index) const;
@@ -129,12 +140,34 @@ class CSmtp {
     // even when QUIT fails; that failure is then raised.
     void CloseSession();
 
+    // Sends one mail: opens the connection first when none is open (with the
+    // configured server, port, security mode and authenticate flag), then
+    // MAIL FROM, one RCPT TO per recipient (To, then Cc, then Bcc), DATA, the
+    // header, the body lines (a line starting with "." is dot-stuffed; no
+    // body lines give one line holding a blank), "--" g_boundary after the
+    // body lines, each attachment as a base64 part with a closing delimiter
+    // after the last, and the end of data. The connection stays open.
+    //
+    // Checked before anything is sent: 211 when an address, display name,
+    // subject, mailer text, reply address or g_boundary holds a CR or LF;
+    // 310 when a body line does. Then 201 no sender, 203 no To recipient
+    // (after MAIL FROM), 404 an attachment that cannot be read (after its
+    // part header), 405 attachments totalling 5 MiB + 1 KiB or more, 409
+    // the clock failed, the reply codes listed at the top, and those of the
+    // channel. After a failure the connection is closed: with QUIT while the
+    // server is taking commands, without it once the data has begun (QUIT
+    // would only become part of an abandoned message) or when the channel
+    // itself failed. A failing QUIT never hides the first error.
+    void SendMail();
+
     // Where the trace goes; SystemLogTraceSink() until replaced.
     void SetTraceSink(SmtpTraceSink sink);
     // Caps every wait (connect, handshake, each send and receive) at limit,
     // so that tests need not wait for the command table's time-outs. Zero
     // restores the table's values.
     void SetWaitLimit(std::chrono::milliseconds limit) noexcept { m_waitLimit = limit; }
+    // The clock of the Date line; std::time until replaced.
+    void SetClock(SmtpClock clock) { m_clock = std::move(clock); }
 
     // The last complete reply as received, NUL-terminated, cut to the
     // receive buffer; empty before the first reply.
@@ -153,13 +186,20 @@ class CSmtp {
     // time-out into the receive buffer, traces it and returns its code.
     int ReadReply(const SmtpCommandSpec& row);
 
-    // Channel. Transmit sends the send buffer's text; the bytes from
-    // redactFrom on are traced as kTraceCredentialMarker.
+    // Channel. Transmit sends the send buffer's text, after any data still
+    // held by QueueData and in the same write; the bytes from redactFrom on
+    // are traced as kTraceCredentialMarker.
     void Transmit(const SmtpCommandSpec& row, std::size_t redactFrom = std::string_view::npos);
+    // Traces one data block and holds it for a later write, so that a mail
+    // of many short lines leaves in large writes; sends what it holds once
+    // that is large.
+    void QueueData(std::string_view block);
+    void FlushData();
+    void WriteAll(std::string_view bytes, const SmtpCommandSpec& row);
     bool UsesTls() const noexcept;
     // Receive one chunk into the receive buffer; return its byte count.
     std::size_t Receive(const SmtpCommandSpec& row);
-    void TransmitTls(const SmtpCommandSpec& row);
+    void TransmitTls(std::string_view bytes, const SmtpCommandSpec& row);
     std::size_t ReceiveTls(const SmtpCommandSpec& row);
     void InitTls();
     void TlsHandshake();
@@ -173,6 +213,14 @@ class CSmtp {
     void Trace(std::string_view text) const;
     // The wait for one poll: row seconds, capped by the test limit.
     int WaitMillis(std::int32_t seconds) const noexcept;
+
+    // The transaction's parts.
+    void CheckMailTexts() const;
+    void RunTransaction();
+    void ComposeHeader(std::string& header) const;
+    void SendAttachment(const std::string& path, std::uint64_t& total);
+    // Closes after a failed transaction: QUIT only while it can be heard.
+    void AbandonTransaction(std::int32_t code) noexcept;
 
     void Connect(const char* host, std::uint16_t port);
     void Authenticate(bool authenticate, const char* login, const char* password);
@@ -215,4 +263,9 @@ class CSmtp {
     std::size_t m_replyTrailing = 0;
     SmtpTraceSink m_trace;
     std::chrono::milliseconds m_waitLimit{0};
+    SmtpClock m_clock;
+    // Data blocks traced but not yet written (QueueData).
+    std::string m_outbox;
+    // Between the server's 354 and the reply to the end of data.
+    bool m_inData = false;
 };

@@ -19,6 +19,9 @@ namespace {
 
 constexpr std::size_t kMaxChunk = kSmtpBufferSize - 1;  // room for the NUL
 constexpr int kTlsChunk = 1024;
+// Held data blocks are written once they reach this size: large writes, and
+// four full TLS records each.
+constexpr std::size_t kOutboxFlush = 64 * 1024;
 
 // One bounded wait; 109 when it fails, 402 when it runs out.
 short WaitOrRaise(int fd, short events, int millis) {
@@ -59,26 +62,14 @@ void CSmtp::Transmit(const SmtpCommandSpec& row, std::size_t redactFrom) {
     if (!m_sendBuffer) {
         throw ECSmtp(ERR_NO_SEND_BUFFER);
     }
-    if (UsesTls()) {
-        TransmitTls(row);
-    } else {
-        const char* text = m_sendBuffer.get();
-        std::size_t remaining = std::strlen(text);
-        std::size_t offset = 0;
-        while (remaining > 0) {
-            WaitOrRaise(m_socket, POLLOUT, WaitMillis(row.sendTimeout));
-            const ssize_t sent = send(m_socket, text + offset, remaining, MSG_NOSIGNAL);
-            if (sent < 0 && WouldBlock(errno)) {
-                continue;
-            }
-            if (sent <= 0) {
-                throw ECSmtp(ERR_SEND);
-            }
-            remaining -= static_cast<std::size_t>(sent);
-            offset += static_cast<std::size_t>(sent);
-        }
-    }
     const std::string_view sentText(m_sendBuffer.get());
+    if (m_outbox.empty()) {
+        WriteAll(sentText, row);
+    } else {
+        m_outbox += sentText;
+        WriteAll(m_outbox, row);
+        m_outbox.clear();
+    }
     if (redactFrom >= sentText.size()) {
         Trace(sentText);
         return;
@@ -91,21 +82,55 @@ void CSmtp::Transmit(const SmtpCommandSpec& row, std::size_t redactFrom) {
     Trace(traced);
 }
 
-void CSmtp::TransmitTls(const SmtpCommandSpec& row) {
+void CSmtp::QueueData(std::string_view block) {
+    Trace(block);
+    m_outbox += block;
+    if (m_outbox.size() >= kOutboxFlush) {
+        FlushData();
+    }
+}
+
+void CSmtp::FlushData() {
+    if (m_outbox.empty()) {
+        return;
+    }
+    WriteAll(m_outbox, *LookupCommand(CMD_DATA_BLOCK));
+    m_outbox.clear();
+}
+
+void CSmtp::WriteAll(std::string_view bytes, const SmtpCommandSpec& row) {
+    if (UsesTls()) {
+        TransmitTls(bytes, row);
+        return;
+    }
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        WaitOrRaise(m_socket, POLLOUT, WaitMillis(row.sendTimeout));
+        const ssize_t sent =
+            send(m_socket, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
+        if (sent < 0 && WouldBlock(errno)) {
+            continue;
+        }
+        if (sent <= 0) {
+            throw ECSmtp(ERR_SEND);
+        }
+        offset += static_cast<std::size_t>(sent);
+    }
+}
+
+void CSmtp::TransmitTls(std::string_view bytes, const SmtpCommandSpec& row) {
     SSL* tls = m_tlsState->tls.get();
-    const char* text = m_sendBuffer.get();
-    std::size_t remaining = std::strlen(text);
     std::size_t offset = 0;
     bool wantRead = false;
     const SigpipeGuard noSigpipe;
-    while (remaining > 0) {
+    while (offset < bytes.size()) {
         const short events = wantRead ? POLLIN : POLLOUT;
         WaitOrRaise(m_socket, events, WaitMillis(row.sendTimeout));
         std::size_t written = 0;
-        const int result = SSL_write_ex(tls, text + offset, remaining, &written);
+        const int result =
+            SSL_write_ex(tls, bytes.data() + offset, bytes.size() - offset, &written);
         switch (result == 1 ? SSL_ERROR_NONE : SSL_get_error(tls, result)) {
             case SSL_ERROR_NONE:
-                remaining -= written;
                 offset += written;
                 wantRead = false;
                 break;
@@ -262,6 +287,8 @@ void CSmtp::CloseSocket() noexcept {
     }
     close(m_socket);
     m_socket = -1;
+    m_outbox.clear();
+    m_inData = false;
     // The connection is gone, so is its TLS session: a later connection on
     // this object must not write through it.
     m_tlsState->tls.reset();

@@ -6,6 +6,7 @@
 #include "smtp/smtp.h"
 
 int CSmtp::ReadReply(const SmtpCommandSpec& row) {
+    FlushData();  // a reply can only come to what has been sent
     ReplyScanner scanner;
     for (;;) {
         const std::size_t count = Receive(row);

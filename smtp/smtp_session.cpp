@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 
+#include "smtp/channel_failure.h"
 #include "smtp/smtp.h"
 #include "smtp/socket_io.h"
 
@@ -53,10 +54,9 @@ std::optional<in_addr> ResolveIpv4(const char* host) {
     return first;
 }
 
-// Failures after which the connection cannot carry another command: the
-// peer is gone or silent, TLS failed (a half-done handshake included), or the
-// byte stream is out of step with the replies.
-bool ChannelIsBroken(std::int32_t code) {
+}  // namespace
+
+bool ChannelIsBroken(std::int32_t code) noexcept {
     switch (code) {
         case ERR_SEND:
         case ERR_RECV:
@@ -69,8 +69,6 @@ bool ChannelIsBroken(std::int32_t code) {
         default: return false;
     }
 }
-
-}  // namespace
 
 void CSmtp::Connect(const char* host, std::uint16_t port) {
     m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

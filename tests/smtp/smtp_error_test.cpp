@@ -4,7 +4,7 @@
 
 namespace {
 
-// A few texts word for word, the two codes added for failures once left to
+// A few texts word for word, the codes added for failures once left to
 // chance among them; codes without a text of their own share one.
 TEST(SmtpErrorTest, CodesDescribeThemselvesAndOthersAreUndefined) {
     EXPECT_EQ(ECSmtp(ERR_NONE).Describe(), "");
@@ -14,6 +14,7 @@ TEST(SmtpErrorTest, CodesDescribeThemselvesAndOthersAreUndefined) {
     EXPECT_EQ(ECSmtp(417).Describe(), "AUTH LOGIN is not supported by the server");
     EXPECT_EQ(ECSmtp(210).Describe(), "Command line is too long for the send buffer");
     EXPECT_EQ(ECSmtp(418).Describe(), "Server reply is too long");
+    EXPECT_EQ(ECSmtp(211).Describe(), "Line break in a mail address or header text");
     for (const int code : {109, 403, 111, -1, 1, 99, 212, 311, 419, 500}) {
         EXPECT_EQ(ECSmtp(code).Describe(), "Undefined error id") << "code " << code;
     }

@@ -1,0 +1,49 @@
+// The pieces of a mail's data stream after the header, built as text without
+// a socket: body lines, attachment parts and their base64 lines, and the
+// attachment size limit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Appends line and CR LF to out, with one more "." in front when the line
+// begins with "." (RFC 5321, 4.5.2), so that no body line can end the data
+// early. The server takes the dot away again.
+void AppendBodyLine(std::string& out, std::string_view line);
+
+// True when any body line holds a byte of 0x80 or above: the text part is
+// then "8bit" rather than "7bit" (RFC 2045, 6.2).
+bool BodyIsEightBit(const std::vector<std::string>& lines) noexcept;
+
+// The part of an attachment path used as its file name: what follows the
+// last "/" or "\", or the whole path when it holds neither.
+std::string_view AttachmentFileName(std::string_view path) noexcept;
+
+// One header parameter, "; attribute=value" without the "; ":
+//   attribute="value"           when value is printable ASCII, with "\" and
+//                               a double quote escaped by "\" (RFC 2045's
+//                               quoted-string; ";" is harmless inside it);
+//   attribute*=UTF-8''%XX...    (RFC 2231) when value holds a control byte
+//                               (CR and LF included) or one of 0x80 and up.
+// Either way exactly one parameter results.
+std::string HeaderParameter(std::string_view attribute, std::string_view value);
+
+// The block that opens an attachment part: the delimiter of the attachment
+// boundary, Content-Type (name), Content-Transfer-Encoding base64,
+// Content-Disposition (filename) and the empty line.
+std::string AttachmentPartHeader(std::string_view fileName);
+
+// Raw bytes per base64 line: 54 give lines of exactly 72 characters.
+inline constexpr std::size_t kAttachmentLineBytes = 54;
+// Lines are sent in batches once the batch has counted this many raw bytes
+// (each line counts its raw bytes plus 2).
+inline constexpr std::uint32_t kAttachmentBatchBytes = 5120;
+// The attachments of one mail may total less than 5 MiB + 1 KiB.
+inline constexpr std::uint64_t kAttachmentLimit = 0x500000;
+
+// True when total attachment bytes, rounded down to whole KiB, exceed the
+// limit: 5,243,903 passes, 5,243,904 does not.
+bool AttachmentsTooBig(std::uint64_t total) noexcept;

@@ -1,0 +1,148 @@
+#include "smtp/message_header.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include "codec/base64.h"
+
+namespace {
+
+constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed",
+                                                  "Thu", "Fri", "Sat"};
+
+constexpr std::string_view kWordStart = "=?Shift_JIS?B?";
+constexpr std::string_view kWordEnd = "?=";
+// RFC 2047, 2: an encoded word is at most 75 characters. 42 bytes give 56
+// base64 characters, which with the 16 around them make 72.
+constexpr std::size_t kWordBytes = 42;
+
+// Shift_JIS lead bytes of two-byte characters; everything else is one byte.
+bool IsLeadByte(unsigned char byte) noexcept {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+std::string PriorityLine(SmtpPriority priority) {
+    switch (priority) {
+        case PRIORITY_HIGH: return "X-Priority: 2 (High)\r\n";
+        case PRIORITY_LOW: return "X-Priority: 4 (Low)\r\n";
+        default: return "X-Priority: 3 (Normal)\r\n";
+    }
+}
+
+}  // namespace
+
+bool HasLineBreak(std::string_view text) noexcept {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool HasHighBytes(std::string_view text) noexcept {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string FormatDateLine(const std::tm& local) {
+    const long offset = local.tm_gmtoff / 60;
+    const long zone = std::labs(offset);
+    const int month = local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon : 0;
+    const int weekday = local.tm_wday >= 0 && local.tm_wday < 7 ? local.tm_wday : 0;
+    std::array<char, 64> line{};
+    std::snprintf(line.data(), line.size(), "Date: %s, %d %s %d %02d:%02d:%02d %c%02ld%02ld\r\n",
+                  kWeekdays[static_cast<std::size_t>(weekday)], local.tm_mday,
+                  kMonths[static_cast<std::size_t>(month)], local.tm_year + 1900, local.tm_hour,
+                  local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', zone / 60, zone % 60);
+    return line.data();
+}
+
+std::string EncodeHeaderText(std::string_view text) {
+    if (!HasHighBytes(text)) {
+        return std::string(text);
+    }
+    std::string encoded;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = start;
+        while (end < text.size()) {
+            const bool lead = IsLeadByte(static_cast<unsigned char>(text[end]));
+            const std::size_t width = lead && end + 1 < text.size() ? 2 : 1;
+            if (end + width - start > kWordBytes) {
+                break;
+            }
+            end += width;
+        }
+        if (!encoded.empty()) {
+            encoded += "\r\n ";
+        }
+        encoded += kWordStart;
+        encoded += Base64Encode(reinterpret_cast<const unsigned char*>(text.data() + start),
+                                static_cast<std::int32_t>(end - start));
+        encoded += kWordEnd;
+        start = end;
+    }
+    return encoded;
+}
+
+std::string RecipientListText(const std::vector<SmtpRecipient>& recipients) {
+    std::string list;
+    for (const SmtpRecipient& recipient : recipients) {
+        if (!list.empty()) {
+            list += ',';
+        }
+        list += EncodeHeaderText(recipient.name);
+        if (HasHighBytes(recipient.name)) {
+            list += ' ';
+        }
+        list += '<';
+        list += recipient.address;
+        list += '>';
+    }
+    return list;
+}
+
+std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& local) {
+    std::string header = FormatDateLine(local);
+    header += "From: ";
+    header += EncodeHeaderText(fields.senderName);
+    header += " <";
+    header += fields.senderName.empty() ? kPlaceholderSender : fields.senderAddress;
+    header += ">\r\n";
+    if (!fields.mailer.empty()) {
+        header += "X-Mailer: ";
+        header += fields.mailer;
+        header += "\r\n";
+    }
+    if (!fields.replyTo.empty()) {
+        header += "Reply-To: ";
+        header += fields.replyTo;
+        header += "\r\n";
+    }
+    header += PriorityLine(fields.priority);
+    header += "To: ";
+    if (fields.to != nullptr) {
+        header += RecipientListText(*fields.to);
+    }
+    header += "\r\n";
+    if (fields.cc != nullptr && !fields.cc->empty()) {
+        header += "Cc: ";
+        header += RecipientListText(*fields.cc);
+        header += "\r\n";
+    }
+    header += "Subject: ";
+    header += fields.subject.empty() ? std::string(" ") : EncodeHeaderText(fields.subject);
+    header += "\r\nMIME-Version: 1.0\r\n";
+    header += "Content-Type: multipart/mixed; boundary=\"";
+    header += fields.boundary;
+    header += "\"\r\n\r\n--";
+    header += fields.boundary;
+    header += fields.html ? "\r\nContent-type: text/html; charset=Shift_JIS\r\n"
+                          : "\r\nContent-type: text/plain; charset=Shift_JIS\r\n";
+    header += fields.eightBit ? "Content-Transfer-Encoding: 8bit\r\n\r\n"
+                              : "Content-Transfer-Encoding: 7bit\r\n\r\n";
+    return header;
+}

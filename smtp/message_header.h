@@ -1,0 +1,79 @@
+// The message header: the lines that open the data of every mail, built as
+// text without a socket.
+//
+// A mail is a multipart/mixed MIME message (RFC 2045, 2046) whose first part
+// is the text of the body lines, declared Shift_JIS. The header lines come in
+// this order, each ended by CR LF:
+//   Date, From, X-Mailer (when set), Reply-To (when set), X-Priority, To,
+//   Cc (when any), Subject, MIME-Version, Content-Type with the boundary,
+//   an empty line, the delimiter "--<boundary>", the text part's
+//   Content-type and Content-Transfer-Encoding, an empty line.
+// Bcc recipients are never named: every recipient receives this header.
+//
+// Texts are taken as bytes. A subject or display name holding a byte of 0x80
+// or above (Shift_JIS) is written as RFC 2047 encoded words
+// (=?Shift_JIS?B?...?=), cut between characters and folded; ASCII ones are
+// written as they are. Callers refuse CR and LF in these texts beforehand
+// (HasLineBreak).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Any other value is written as normal priority.
+enum SmtpPriority : std::int32_t {
+    PRIORITY_HIGH = 2,
+    PRIORITY_NORMAL = 3,
+    PRIORITY_LOW = 4,
+};
+
+struct SmtpRecipient {
+    std::string name;     // display name, may be empty
+    std::string address;  // mail address
+};
+
+// The boundary of a mail that carries attachments.
+inline constexpr std::string_view kAttachmentBoundary = "__MESSAGE__ID__54yg6f6h6y456345";
+// Written in the From line instead of the sender address when the sender has
+// no display name.
+inline constexpr std::string_view kPlaceholderSender = "mailer@wakebell.invalid";
+
+struct MessageHeaderFields {
+    std::string_view senderAddress;
+    std::string_view senderName;
+    std::string_view mailer;
+    std::string_view replyTo;
+    SmtpPriority priority = PRIORITY_NORMAL;
+    const std::vector<SmtpRecipient>* to = nullptr;
+    const std::vector<SmtpRecipient>* cc = nullptr;
+    std::string_view subject;
+    std::string_view boundary;
+    bool html = false;      // the text part is text/html rather than text/plain
+    bool eightBit = false;  // a body byte is 0x80 or above: "8bit", else "7bit"
+};
+
+// The whole header and text-part preamble described above. local is the
+// sending time as local broken-down time (tm_gmtoff gives the zone).
+std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& local);
+
+// "Date: Fri, 1 Jan 2027 00:00:00 +0900\r\n" (RFC 5322, 3.3): weekday, day,
+// month name, year, two-digit time and the zone as a numeric offset.
+std::string FormatDateLine(const std::tm& local);
+
+// text unchanged when it is all ASCII; otherwise RFC 2047 encoded words of
+// at most 75 characters, split between Shift_JIS characters and joined by
+// CR LF and a blank (folding).
+std::string EncodeHeaderText(std::string_view text);
+
+// The To or Cc list: comma-separated, each recipient as its name followed by
+// the address in angle brackets ("Name<a@b>", "<a@b>"). An encoded name is
+// followed by a blank, which RFC 2047 readers need to see where it ends.
+std::string RecipientListText(const std::vector<SmtpRecipient>& recipients);
+
+// True when text holds a CR or an LF byte.
+bool HasLineBreak(std::string_view text) noexcept;
+// True when text holds a byte of 0x80 or above.
+bool HasHighBytes(std::string_view text) noexcept;
