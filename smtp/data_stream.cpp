@@ -1,6 +1,5 @@
 #include "smtp/data_stream.h"
 
-
 #include "smtp/message_header.h"
 
 void AppendBodyLine(std::string& out, std::string_view line) {

@@ -10,8 +10,7 @@ namespace {
 
 constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed",
-                                                  "Thu", "Fri", "Sat"};
+constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 constexpr std::string_view kWordStart = "=?Shift_JIS?B?";
 constexpr std::string_view kWordEnd = "?=";

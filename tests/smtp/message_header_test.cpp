@@ -1,0 +1,134 @@
+// The header text without a socket: the Date line, encoded words and the
+// lines in their order.
+#include "smtp/message_header.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codec/base64.h"
+
+namespace {
+
+std::tm Local(int year, int month, int day, int weekday, int hour, int minute, int second,
+              long offsetSeconds) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_wday = weekday;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_gmtoff = offsetSeconds;
+    return local;
+}
+
+TEST(MessageHeaderTest, DateLinesFollowRfc5322WithANumericZone) {
+    EXPECT_EQ(FormatDateLine(Local(2027, 1, 1, 5, 0, 0, 0, 0)),
+              "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n");
+    EXPECT_EQ(FormatDateLine(Local(2026, 12, 7, 1, 9, 5, 3, 9 * 3600)),
+              "Date: Mon, 7 Dec 2026 09:05:03 +0900\r\n");
+    EXPECT_EQ(FormatDateLine(Local(2026, 7, 31, 0, 23, 59, 60, -(3 * 3600 + 1800))),
+              "Date: Sun, 31 Jul 2026 23:59:60 -0330\r\n");
+}
+
+// Shift_JIS text becomes encoded words that decode back to the same bytes,
+// each at most 75 characters and none ending inside a two-byte character.
+TEST(MessageHeaderTest, ShiftJisTextBecomesEncodedWordsCutBetweenCharacters) {
+    EXPECT_EQ(EncodeHeaderText("plain ASCII, as it is"), "plain ASCII, as it is");
+    EXPECT_EQ(EncodeHeaderText("\x83\x65\x83\x58\x83\x67"), "=?Shift_JIS?B?g2WDWINn?=");
+
+    // Two-byte characters with a one-byte katakana now and then, so that the
+    // cut falls at every alignment.
+    std::string text;
+    for (int i = 0; i < 90; ++i) {
+        text += i % 7 == 3 ? "\xB1" : "\x83\x65";
+    }
+    const std::string encoded = EncodeHeaderText(text);
+    std::string decoded;
+    std::size_t start = 0;
+    while (start < encoded.size()) {
+        std::size_t end = encoded.find("\r\n ", start);
+        end = end == std::string::npos ? encoded.size() : end;
+        const std::string word = encoded.substr(start, end - start);
+        ASSERT_LE(word.size(), 75U);
+        ASSERT_TRUE(word.starts_with("=?Shift_JIS?B?") && word.ends_with("?=")) << word;
+        const std::string bytes = Base64Decode(word.substr(14, word.size() - 16));
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(bytes[i]);
+            if (byte == 0x83) {
+                ASSERT_LT(i + 1, bytes.size()) << "a character cut in two";
+                ++i;
+            }
+        }
+        decoded += bytes;
+        start = end + 3;
+    }
+    EXPECT_EQ(decoded, text);
+}
+
+TEST(MessageHeaderTest, HeaderLinesComeInTheirOrderWithoutBcc) {
+    const std::vector<SmtpRecipient> to = {{"", "a@example.test"}, {"Bee", "b@example.test"}};
+    const std::vector<SmtpRecipient> cc = {{"\x83\x65", "c@example.test"}};
+    MessageHeaderFields fields;
+    fields.senderAddress = "from@example.test";
+    fields.senderName = "Sender";
+    fields.mailer = "Mailer 1";
+    fields.replyTo = "reply@example.test";
+    fields.priority = PRIORITY_HIGH;
+    fields.to = &to;
+    fields.cc = &cc;
+    fields.subject = "Hi";
+    fields.boundary = "test";
+    fields.eightBit = true;
+    const std::tm newYear = Local(2027, 1, 1, 5, 0, 0, 0, 0);
+    EXPECT_EQ(ComposeHeaderText(fields, newYear),
+              "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+              "From: Sender <from@example.test>\r\n"
+              "X-Mailer: Mailer 1\r\n"
+              "Reply-To: reply@example.test\r\n"
+              "X-Priority: 2 (High)\r\n"
+              "To: <a@example.test>,Bee<b@example.test>\r\n"
+              "Cc: =?Shift_JIS?B?g2U=?= <c@example.test>\r\n"
+              "Subject: Hi\r\n"
+              "MIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed; boundary=\"test\"\r\n"
+              "\r\n"
+              "--test\r\n"
+              "Content-type: text/plain; charset=Shift_JIS\r\n"
+              "Content-Transfer-Encoding: 8bit\r\n"
+              "\r\n");
+
+    // No name: the placeholder address; optional lines left out; an empty
+    // subject keeps its two blanks; the HTML variant.
+    MessageHeaderFields bare;
+    bare.senderAddress = "from@example.test";
+    bare.to = &to;
+    bare.boundary = kAttachmentBoundary;
+    bare.html = true;
+    bare.priority = PRIORITY_LOW;
+    EXPECT_EQ(ComposeHeaderText(bare, newYear),
+              "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+              "From:  <mailer@wakebell.invalid>\r\n"
+              "X-Priority: 4 (Low)\r\n"
+              "To: <a@example.test>,Bee<b@example.test>\r\n"
+              "Subject:  \r\n"
+              "MIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed; boundary=\"__MESSAGE__ID__54yg6f6h6y456345\"\r\n"
+              "\r\n"
+              "--__MESSAGE__ID__54yg6f6h6y456345\r\n"
+              "Content-type: text/html; charset=Shift_JIS\r\n"
+              "Content-Transfer-Encoding: 7bit\r\n"
+              "\r\n");
+
+    for (const int priority : {0, 1, 3, 5}) {
+        bare.priority = static_cast<SmtpPriority>(priority);
+        EXPECT_NE(ComposeHeaderText(bare, newYear).find("\r\nX-Priority: 3 (Normal)\r\n"),
+                  std::string::npos)
+            << priority;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,313 @@
+// The mail transaction against a scripted server: which replies end it with
+// which code, whether QUIT follows, and the exact bytes on the wire.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "smtp/smtp.h"
+#include "tests/settings/temp_folder.h"
+#include "tests/smtp/script_server.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kGenerousWait{10'000};
+// 00:00:00 on 1 January 2027, UTC (the tests run in UTC).
+constexpr std::time_t kNewYear = 1798761600;
+
+std::string Ehlo() {
+    return std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n";
+}
+
+// Hear steps for every CR LF line of text, none answered but the last, which
+// gets reply.
+std::vector<ScriptStep> HearLines(const std::string& text, const std::string& reply = {}) {
+    std::vector<ScriptStep> steps;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find("\r\n", start) + 2;
+        steps.push_back(Hear(text.substr(start, end - start)));
+        start = end;
+    }
+    steps.back() = Hear(steps.back().bytes.front(), reply);
+    return steps;
+}
+
+std::vector<ScriptStep> Join(std::initializer_list<std::vector<ScriptStep>> parts) {
+    std::vector<ScriptStep> script;
+    for (const auto& part : parts) {
+        script.insert(script.end(), part.begin(), part.end());
+    }
+    return script;
+}
+
+const std::vector<ScriptStep> kGreeted = {Say("220 ready\r\n"), Hear(Ehlo(), "250 fake\r\n")};
+const ScriptStep kQuit = Hear("QUIT\r\n", "221 bye\r\n");
+
+// The header of Configure's mail in UTC at kNewYear, up to the body.
+std::string Header(const std::string& encoding = "7bit") {
+    return "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+           "From: Sender <from@example.test>\r\n"
+           "X-Priority: 3 (Normal)\r\n"
+           "To: <to@example.test>\r\n"
+           "Subject: hello\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"test\"\r\n"
+           "\r\n"
+           "--test\r\n"
+           "Content-type: text/plain; charset=Shift_JIS\r\n"
+           "Content-Transfer-Encoding: " +
+           encoding + "\r\n\r\n";
+}
+
+void Configure(CSmtp& smtp, bool withTo) {
+    smtp.SetSenderAddress("from@example.test");
+    smtp.SetSenderName("Sender");
+    smtp.SetSubjectLine("hello");
+    if (withTo) {
+        smtp.AddRecipient("to@example.test");
+    }
+}
+
+struct Outcome {
+    int code = 0;
+    std::vector<std::string> heard;
+    std::vector<std::string> expected;
+    std::string trace;
+    bool socketLeft = false;
+};
+
+// Sends one mail configured by Configure and then by setup; closes the
+// session when the mail went through.
+Outcome RunMail(std::vector<ScriptStep> script, const std::function<void(CSmtp&)>& setup = {},
+                bool withTo = true) {
+    ScriptServer server(std::move(script));
+    Outcome outcome;
+    {
+        CSmtp smtp;
+        smtp.SetTraceSink([&outcome](std::string_view text) { outcome.trace += text; });
+        smtp.SetWaitLimit(kGenerousWait);
+        smtp.SetClock([] { return kNewYear; });
+        smtp.SetServer("127.0.0.1", server.Port(), false);
+        Configure(smtp, withTo);
+        if (setup) {
+            setup(smtp);
+        }
+        try {
+            smtp.SendMail();
+            smtp.CloseSession();
+        } catch (const ECSmtp& e) {
+            outcome.code = e.Code();
+        }
+        outcome.socketLeft = smtp.HasSocket();
+    }
+    outcome.heard = server.Heard();
+    outcome.expected = server.Expected();
+    return outcome;
+}
+
+class SmtpMailTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("TZ", "UTC0", 1);
+        tzset();
+        g_boundary = "test";
+    }
+};
+
+struct Case {
+    const char* name;
+    std::vector<ScriptStep> script;
+    int code;
+    std::function<void(CSmtp&)> setup = {};
+    bool withTo = true;
+};
+
+// Every refusal ends the transaction where it arrives, and the session with
+// QUIT: the server is still taking commands.
+TEST_F(SmtpMailTest, RefusalsRaiseTheirCodesAndQuit) {
+    const ScriptStep mailFrom = Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n");
+    const ScriptStep rcptTo = Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n");
+    const std::vector<ScriptStep> data = HearLines("DATA\r\n", "354 go\r\n");
+    const std::vector<Case> cases = {
+        {"sender refused",
+         Join({kGreeted, {Hear("MAIL FROM:<from@example.test>\r\n", "550 no\r\n"), kQuit}}),
+         ERR_REPLY_MAIL_FROM},
+        {"521 to MAIL FROM",
+         Join({kGreeted, {Hear("MAIL FROM:<from@example.test>\r\n", "521 closing\r\n"), kQuit}}),
+         ERR_REPLY_MAIL_FROM},
+        {"no sender: nothing of the transaction", Join({kGreeted, {kQuit}}), ERR_NO_SENDER,
+         [](CSmtp& smtp) { smtp.SetSenderAddress(""); }},
+        {"recipient refused with 550",
+         Join({kGreeted, {mailFrom, Hear("RCPT TO:<to@example.test>\r\n", "550 no\r\n"), kQuit}}),
+         ERR_REPLY_RCPT_TO},
+        {"a later Bcc recipient refused",
+         Join({kGreeted,
+               {mailFrom, rcptTo, Hear("RCPT TO:<cc@example.test>\r\n", "251 forwarded\r\n"),
+                Hear("RCPT TO:<bcc@example.test>\r\n", "450 busy\r\n"), kQuit}}),
+         ERR_REPLY_RCPT_TO,
+         [](CSmtp& smtp) {
+             smtp.AddBccRecipient("bcc@example.test");
+             smtp.AddCcRecipient("cc@example.test");
+         }},
+        {"DATA refused",
+         Join({kGreeted, {mailFrom, rcptTo, Hear("DATA\r\n", "554 no\r\n"), kQuit}}),
+         ERR_REPLY_DATA},
+        {"the message refused",
+         Join({kGreeted,
+               {mailFrom, rcptTo},
+               data,
+               HearLines(Header() + "line\r\n--test\r\n\r\n.\r\n", "554 spam\r\n"),
+               {kQuit}}),
+         ERR_MESSAGE_BODY, [](CSmtp& smtp) { smtp.AddBodyLine("line"); }},
+        {"no To recipient: after MAIL FROM", Join({kGreeted, {mailFrom, kQuit}}), ERR_NO_RECIPIENT,
+         [](CSmtp& smtp) { smtp.AddCcRecipient("cc@example.test"); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = RunMail(c.script, c.setup, c.withTo);
+        EXPECT_EQ(outcome.code, c.code);
+        EXPECT_EQ(outcome.heard, outcome.expected);
+        EXPECT_FALSE(outcome.socketLeft);
+    }
+    EXPECT_EQ(g_reply521, 0);  // cleared by the last mail
+}
+
+// Line breaks where none belong are refused before a byte of the mail goes
+// out, on a connection already open, which stays open: a bare CR or LF in a
+// body line could end the data early and smuggle a second message; in an
+// address or header text it could add commands or header lines.
+TEST_F(SmtpMailTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
+    using Setup = std::function<void(CSmtp&)>;
+    const std::vector<std::pair<Setup, int>> cases = {
+        {[](CSmtp& s) { s.AddBodyLine("a\n.\nMAIL FROM:<x@y>"); }, ERR_MESSAGE_BODY},
+        {[](CSmtp& s) { s.AddBodyLine("\r.\r"); }, ERR_MESSAGE_BODY},
+        {[](CSmtp& s) { s.AddBodyLine("\n.\r"); }, ERR_MESSAGE_BODY},
+        {[](CSmtp& s) {
+             s.AddBodyLine("fine");
+             s.AddBodyLine("end\r");
+         },
+         ERR_MESSAGE_BODY},
+        {[](CSmtp& s) { s.SetSenderAddress("a@b>\r\nRCPT TO:<c@d"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.SetSenderName("Name\nBcc: x@y"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.SetSubjectLine("hi\r\n\r\nbody"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.SetMailerText("m\r"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.SetReplyAddress("r@x\n"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.AddRecipient("t@x", "T\nCc: all@x"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.AddCcRecipient("c@x\r\nDATA"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.AddBccRecipient("b@x", "\n"); }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp&) { g_boundary = "b\r\nX-Evil: 1"; }, ERR_LINE_BREAK_IN_FIELD},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        g_boundary = "test";
+        ScriptServer server(Join({kGreeted, {kQuit}}));
+        CSmtp smtp;
+        smtp.SetWaitLimit(kGenerousWait);
+        smtp.SetTraceSink(nullptr);
+        smtp.OpenSession("127.0.0.1", server.Port(), SECURITY_NONE, false, nullptr, nullptr);
+        Configure(smtp, true);
+        cases[i].first(smtp);
+        try {
+            smtp.SendMail();
+            ADD_FAILURE() << "sent";
+        } catch (const ECSmtp& e) {
+            EXPECT_EQ(e.Code(), cases[i].second);
+        }
+        EXPECT_TRUE(smtp.IsConnected());
+        smtp.CloseSession();
+        EXPECT_EQ(server.Heard(), server.Expected());
+    }
+}
+
+// Lines that begin with a dot go out with one more, so that exactly one
+// end-of-data marker is on the wire; a Shift_JIS body is 8bit; lines far
+// longer than the send buffer are sent whole.
+TEST_F(SmtpMailTest, DataLinesAreStuffedAndSentWhole) {
+    const std::string longLine(30000, 'x');
+    const std::string sjis = "\x83\x65\x83\x58\x83\x67";  // "test" in katakana
+    const std::string data = Header("8bit") + "..\r\n...\r\n..hidden\r\nx.\r\n" + sjis + "\r\n" +
+                             longLine + "\r\n\r\n--test\r\n\r\n.\r\n";
+    const Outcome outcome = RunMail(
+        Join({kGreeted,
+              {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+               Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")},
+              HearLines(data, "250 queued\r\n"),
+              {kQuit}}),
+        [&](CSmtp& smtp) {
+            for (const std::string& line :
+                 {std::string("."), std::string(".."), std::string(".hidden"), std::string("x."),
+                  sjis, longLine, std::string()}) {
+                smtp.AddBodyLine(line.c_str());
+            }
+        });
+    EXPECT_EQ(outcome.code, ERR_NONE);
+    EXPECT_EQ(outcome.heard, outcome.expected);
+    // The trace shows each body line as it was sent.
+    EXPECT_NE(outcome.trace.find("..hidden\r\n"), std::string::npos);
+}
+
+// Once the server has said 354 it reads everything as message text and
+// answers nothing before the end of data: a failure then closes the
+// connection without QUIT (which would wait for a reply that never comes)
+// and without the end of data (so that the server drops the message).
+TEST_F(SmtpMailTest, AFailureInsideTheDataClosesWithoutQuit) {
+    const TempFolder folder;
+    const std::vector<ScriptStep> untilData = {
+        Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+        Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")};
+    const std::string missing = (folder.Path() / "missing.bin").string();
+    const Outcome noFile = RunMail(Join({kGreeted, untilData}),
+                                   [&](CSmtp& smtp) { smtp.AddAttachment(missing.c_str()); });
+    EXPECT_EQ(noFile.code, ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(noFile.heard, noFile.expected);
+    EXPECT_FALSE(noFile.socketLeft);
+    // The part header was the last block before the failure.
+    EXPECT_TRUE(noFile.trace.ends_with("filename=\"missing.bin\"\r\n\r\n")) << noFile.trace;
+
+    const Outcome noClock = RunMail(Join({kGreeted, untilData}), [](CSmtp& smtp) {
+        smtp.SetClock([] { return std::time_t{0}; });
+    });
+    EXPECT_EQ(noClock.code, ERR_TIME);
+    EXPECT_EQ(noClock.heard, noClock.expected);
+
+    // A folder opens but cannot be read.
+    const Outcome folderAttached = RunMail(Join({kGreeted, untilData}), [&](CSmtp& smtp) {
+        smtp.AddAttachment(folder.Path().c_str());
+    });
+    EXPECT_EQ(folderAttached.code, ERR_FILE_NOT_FOUND);
+}
+
+// A second mail on the open connection begins with MAIL FROM; the server's
+// silence is a time-out (402) that closes the connection without QUIT.
+TEST_F(SmtpMailTest, ASecondMailReusesTheConnectionAndSilenceTimesOut) {
+    const std::string data = Header() + " \r\n\r\n.\r\n";  // no boundary line
+    std::vector<ScriptStep> mail = {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+                                    Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"),
+                                    Hear("DATA\r\n", "354 go\r\n")};
+    const std::vector<ScriptStep> body = HearLines(data, "250 queued\r\n");
+    mail.insert(mail.end(), body.begin(), body.end());
+    ScriptServer server(Join({kGreeted, mail, {Hear("MAIL FROM:<from@example.test>\r\n")}}));
+    CSmtp smtp;
+    smtp.SetClock([] { return kNewYear; });
+    smtp.SetTraceSink(nullptr);
+    smtp.SetServer("127.0.0.1", server.Port(), false);
+    Configure(smtp, true);
+    smtp.SendMail();
+    smtp.SetWaitLimit(std::chrono::milliseconds(200));
+    try {
+        smtp.SendMail();
+        ADD_FAILURE() << "sent";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(e.Code(), ERR_NOT_RESPONDING);
+    }
+    EXPECT_FALSE(smtp.HasSocket());
+    EXPECT_EQ(server.Heard(), server.Expected());
+}
+
+}  // namespace
