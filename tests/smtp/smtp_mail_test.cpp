@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -308,6 +309,44 @@ TEST_F(SmtpMailTest, ASecondMailReusesTheConnectionAndSilenceTimesOut) {
     }
     EXPECT_FALSE(smtp.HasSocket());
     EXPECT_EQ(server.Heard(), server.Expected());
+}
+
+// The path buffer of old held 254 characters; a path of any length works,
+// and the file name is what follows its last slash.
+TEST_F(SmtpMailTest, AttachmentPathsOfAnyLengthWork) {
+    const TempFolder folder;
+    std::filesystem::path path = folder.Path();
+    for (int level = 0; level < 6; ++level) {
+        path /= std::string(100, static_cast<char>('a' + level));
+    }
+    std::filesystem::create_directories(path);
+    path /= "note.txt";
+    {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
+                                                             &std::fclose);
+        ASSERT_TRUE(file);
+        std::fputs("0123456789", file.get());
+    }
+    const std::string boundary = "__MESSAGE__ID__54yg6f6h6y456345";
+    std::string data = Header() + " \r\n";
+    data.replace(data.find("\"test\""), 6, "\"" + boundary + "\"");
+    data.replace(data.find("--test"), 6, "--" + boundary);
+    data += "--" + boundary +
+            "\r\nContent-Type: application/x-msdownload; name=\"note.txt\"\r\n"
+            "Content-Transfer-Encoding: base64\r\n"
+            "Content-Disposition: attachment; filename=\"note.txt\"\r\n\r\n"
+            "MDEyMzQ1Njc4OQ==\r\n\r\n--" +
+            boundary + "--\r\n\r\n.\r\n";
+    const Outcome outcome = RunMail(
+        Join({kGreeted,
+              {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+               Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")},
+              HearLines(data, "250 queued\r\n"),
+              {kQuit}}),
+        [&](CSmtp& smtp) { smtp.AddAttachment(path.c_str()); });
+    EXPECT_GT(path.string().size(), 600U);
+    EXPECT_EQ(outcome.code, ERR_NONE);
+    EXPECT_EQ(outcome.heard, outcome.expected);
 }
 
 }  // namespace
