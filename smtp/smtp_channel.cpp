@@ -21,7 +21,7 @@ constexpr std::size_t kMaxChunk = kSmtpBufferSize - 1;  // room for the NUL
 constexpr int kTlsChunk = 1024;
 // Held data blocks are written once they reach this size: large writes, and
 // four full TLS records each.
-constexpr std::size_t kOutboxFlush = 64 * 1024;
+constexpr std::size_t kOutboxFlush = std::size_t{64} * 1024;
 
 // One bounded wait; 109 when it fails, 402 when it runs out.
 short WaitOrRaise(int fd, short events, int millis) {

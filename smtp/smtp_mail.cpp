@@ -173,7 +173,7 @@ void CSmtp::SendAttachment(const std::string& path, std::uint64_t& total) {
     }
     std::uint64_t size = 0;
     {
-        std::array<unsigned char, 64 * 1024> chunk{};
+        std::array<unsigned char, std::size_t{64} * 1024> chunk{};
         std::size_t count = 0;
         while ((count = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0) {
             size += count;
