@@ -24,6 +24,50 @@ std::string_view AttachmentFileName(std::string_view path) noexcept {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+namespace {
+
+// Well-formed UTF-8 (RFC 3629): no overlong forms, surrogates or values past
+// U+10FFFF.
+bool IsUtf8(std::string_view text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (text.size() - i <= extra) {
+            return false;  // cut short
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+                return false;
+            }
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string HeaderParameter(std::string_view attribute, std::string_view value) {
     bool plain = true;
     for (const char c : value) {
@@ -47,7 +91,7 @@ std::string HeaderParameter(std::string_view attribute, std::string_view value) 
     constexpr std::string_view kSafe =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789!#$&+-.^_`|~";
     constexpr std::string_view kHex = "0123456789ABCDEF";
-    parameter += "*=UTF-8''";
+    parameter += IsUtf8(value) ? "*=UTF-8''" : "*=Shift_JIS''";
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
         if (kSafe.find(c) != std::string_view::npos) {

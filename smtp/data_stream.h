@@ -27,7 +27,10 @@ std::string_view AttachmentFileName(std::string_view path) noexcept;
 //                               a double quote escaped by "\" (RFC 2045's
 //                               quoted-string; ";" is harmless inside it);
 //   attribute*=UTF-8''%XX...    (RFC 2231) when value holds a control byte
-//                               (CR and LF included) or one of 0x80 and up.
+//                               (CR and LF included) or one of 0x80 and up;
+//                               the charset is UTF-8 when the bytes are
+//                               well-formed UTF-8 (file names on Linux),
+//                               Shift_JIS otherwise (the client's texts).
 // Either way exactly one parameter results.
 std::string HeaderParameter(std::string_view attribute, std::string_view value);
 

@@ -1,5 +1,6 @@
 #include "smtp/message_header.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +18,20 @@ constexpr std::string_view kWordEnd = "?=";
 // RFC 2047, 2: an encoded word is at most 75 characters. 42 bytes give 56
 // base64 characters, which with the 16 around them make 72.
 constexpr std::size_t kWordBytes = 42;
+// RFC 5322, 2.1.1: a line holds at most 998 characters. Plain text longer
+// than this could not go out as one line, so it is encoded, which folds;
+// a recipient list is folded after a comma before it gets there (a margin
+// for the field name).
+constexpr std::size_t kLongestPlainText = 900;
+constexpr std::size_t kLongestListLine = 980;
 
 // Shift_JIS lead bytes of two-byte characters; everything else is one byte.
 bool IsLeadByte(unsigned char byte) noexcept {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool NeedsEncoding(std::string_view text) noexcept {
+    return HasHighBytes(text) || text.size() > kLongestPlainText;
 }
 
 std::string PriorityLine(SmtpPriority priority) {
@@ -60,7 +71,7 @@ std::string FormatDateLine(const std::tm& local) {
 }
 
 std::string EncodeHeaderText(std::string_view text) {
-    if (!HasHighBytes(text)) {
+    if (!NeedsEncoding(text)) {
         return std::string(text);
     }
     std::string encoded;
@@ -89,17 +100,28 @@ std::string EncodeHeaderText(std::string_view text) {
 
 std::string RecipientListText(const std::vector<SmtpRecipient>& recipients) {
     std::string list;
+    std::size_t lineStart = 0;
     for (const SmtpRecipient& recipient : recipients) {
+        std::string entry = EncodeHeaderText(recipient.name);
+        if (NeedsEncoding(recipient.name)) {
+            entry += ' ';
+        }
+        entry += '<';
+        entry += recipient.address;
+        entry += '>';
         if (!list.empty()) {
             list += ',';
+            const std::size_t firstLine = std::min(entry.find("\r\n"), entry.size());
+            if (list.size() - lineStart + firstLine > kLongestListLine) {
+                list += "\r\n ";
+                lineStart = list.size();
+            }
         }
-        list += EncodeHeaderText(recipient.name);
-        if (HasHighBytes(recipient.name)) {
-            list += ' ';
+        list += entry;
+        const std::size_t lastBreak = list.rfind("\r\n");
+        if (lastBreak != std::string::npos && lastBreak + 2 > lineStart) {
+            lineStart = lastBreak + 2;
         }
-        list += '<';
-        list += recipient.address;
-        list += '>';
     }
     return list;
 }

@@ -11,10 +11,11 @@
 // Bcc recipients are never named: every recipient receives this header.
 //
 // Texts are taken as bytes. A subject or display name holding a byte of 0x80
-// or above (Shift_JIS) is written as RFC 2047 encoded words
-// (=?Shift_JIS?B?...?=), cut between characters and folded; ASCII ones are
-// written as they are. Callers refuse CR and LF in these texts beforehand
-// (HasLineBreak).
+// or above (Shift_JIS), or too long for one line of RFC 5322's 998
+// characters, is written as RFC 2047 encoded words (=?Shift_JIS?B?...?=),
+// cut between characters and folded; others are written as they are. A long
+// To or Cc list is folded after a comma. Callers refuse CR and LF in these
+// texts beforehand (HasLineBreak).
 #pragma once
 
 #include <cstdint>
@@ -63,14 +64,16 @@ std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& 
 // month name, year, two-digit time and the zone as a numeric offset.
 std::string FormatDateLine(const std::tm& local);
 
-// text unchanged when it is all ASCII; otherwise RFC 2047 encoded words of
-// at most 75 characters, split between Shift_JIS characters and joined by
-// CR LF and a blank (folding).
+// text unchanged when it is all ASCII and at most 900 bytes long; otherwise
+// RFC 2047 encoded words of at most 75 characters, split between Shift_JIS
+// characters and joined by CR LF and a blank (folding).
 std::string EncodeHeaderText(std::string_view text);
 
 // The To or Cc list: comma-separated, each recipient as its name followed by
 // the address in angle brackets ("Name<a@b>", "<a@b>"). An encoded name is
-// followed by a blank, which RFC 2047 readers need to see where it ends.
+// followed by a blank, which RFC 2047 readers need to see where it ends. A
+// comma is followed by CR LF and a blank where the line would otherwise
+// pass 980 characters.
 std::string RecipientListText(const std::vector<SmtpRecipient>& recipients);
 
 // True when text holds a CR or an LF byte.

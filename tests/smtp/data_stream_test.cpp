@@ -78,6 +78,12 @@ TEST(DataStreamTest, AnyFileNameMakesExactlyOneParameter) {
     EXPECT_EQ(HeaderParameter("name", "a\"b\\c;d=e"), "name=\"a\\\"b\\\\c;d=e\"");
     EXPECT_EQ(HeaderParameter("filename", "r\xC3\xA9sum\xC3\xA9 1.pdf"),
               "filename*=UTF-8''r%C3%A9sum%C3%A9%201.pdf");
+    // Not UTF-8 (a Shift_JIS name, a truncated or overlong sequence, a
+    // surrogate): then it is the client's own charset.
+    for (const char* name : {"\x83\x65.txt", "\xE6\x97", "\xC0\xAF", "\xED\xA0\x80"}) {
+        EXPECT_TRUE(HeaderParameter("name", name).starts_with("name*=Shift_JIS''")) << name;
+    }
+    EXPECT_TRUE(HeaderParameter("name", "\xF0\x9F\x94\x94").starts_with("name*=UTF-8''"));
 
     // The part header minus its delimiter line is a header block a reader
     // parses into the three fields, each parameter once and whole.

@@ -131,4 +131,39 @@ TEST(MessageHeaderTest, HeaderLinesComeInTheirOrderWithoutBcc) {
     }
 }
 
+// RFC 5322 allows 998 characters in a line: a long subject or name is
+// encoded (which folds) and a long recipient list folded after a comma.
+TEST(MessageHeaderTest, NoHeaderLineOutgrowsRfc5322) {
+    std::vector<SmtpRecipient> to;
+    for (int i = 0; i < 60; ++i) {
+        to.push_back(
+            {"Recipient Number " + std::to_string(i), "r" + std::to_string(i) + "@x.test"});
+    }
+    to.push_back({std::string(1200, 'n'), "long@x.test"});
+    const std::string subject(1200, 's');
+    MessageHeaderFields fields;
+    fields.senderAddress = "from@x.test";
+    fields.senderName = "Sender";
+    fields.to = &to;
+    fields.cc = &to;
+    fields.subject = subject;
+    fields.boundary = "test";
+    const std::string header = ComposeHeaderText(fields, Local(2027, 1, 1, 5, 0, 0, 0, 0));
+    std::size_t start = 0;
+    while (start < header.size()) {
+        const std::size_t end = header.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LE(end - start, 998U) << header.substr(start, 60);
+        start = end + 2;
+    }
+    // Every recipient is still there, each once, in order.
+    std::size_t at = 0;
+    for (const SmtpRecipient& recipient : to) {
+        at = header.find("<" + recipient.address + ">", at);
+        ASSERT_NE(at, std::string::npos) << recipient.address;
+    }
+    // Short texts stay as they are.
+    EXPECT_EQ(RecipientListText({{"A", "a@x"}, {"", "b@x"}}), "A<a@x>,<b@x>");
+}
+
 }  // namespace
