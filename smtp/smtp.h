@@ -160,7 +160,10 @@ class CSmtp {
     // itself failed. A failing QUIT never hides the first error.
     void SendMail();
 
-    // Where the trace goes; SystemLogTraceSink() until replaced.
+    // Where the trace goes; SystemLogTraceSink() until replaced. Data blocks
+    // are traced as they are handed over, before they are written in large
+    // pieces: after a failure inside the data the last ones traced may
+    // never have reached the server.
     void SetTraceSink(SmtpTraceSink sink);
     // Caps every wait (connect, handshake, each send and receive) at limit,
     // so that tests need not wait for the command table's time-outs. Zero
