@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
@@ -48,37 +48,85 @@ bool PlainMatches(std::string_view encoded, const std::string& login, const std:
            message.compare(second + 1, std::string::npos, password) == 0;
 }
 
+// Lines of a TLS stream. A mail of many short lines comes in records of
+// 16 KiB, so the reader takes whole records and moves past each line instead
+// of erasing it: the server must keep pace with the fastest client.
 class LineReader {
   public:
     explicit LineReader(SSL* tls) : m_tls(tls) {}
 
-    // The next line without its CR LF; false at the end of the connection.
-    bool Next(std::string& line) {
+    // The next line without its CR LF, valid until the next call; false at
+    // the end of the connection or for a line of more than 64 KiB.
+    bool Next(std::string_view& line) {
         for (;;) {
-            const std::size_t end = m_pending.find("\r\n");
+            const std::size_t end = m_pending.find("\r\n", m_scan);
             if (end != std::string::npos) {
-                line.assign(m_pending, 0, end);
-                m_pending.erase(0, end + 2);
+                line = std::string_view(m_pending).substr(m_start, end - m_start);
+                m_start = end + 2;
+                m_scan = m_start;
                 return true;
             }
-            std::array<char, 4096> chunk{};
-            std::size_t got = 0;
-            if (m_pending.size() > 65536 ||
-                SSL_read_ex(m_tls, chunk.data(), chunk.size(), &got) != 1) {
+            // Only a CR at the very end may still begin the CR LF.
+            m_scan = std::max(m_start, m_pending.empty() ? 0 : m_pending.size() - 1);
+            if (m_pending.size() - m_start > 65536) {
                 return false;
             }
-            m_pending.append(chunk.data(), got);
+            m_pending.erase(0, m_start);
+            m_scan -= m_start;
+            m_start = 0;
+            const std::size_t kept = m_pending.size();
+            m_pending.resize(kept + kChunk);
+            std::size_t got = 0;
+            if (SSL_read_ex(m_tls, m_pending.data() + kept, kChunk, &got) != 1) {
+                return false;
+            }
+            m_pending.resize(kept + got);
         }
     }
 
   private:
+    static constexpr std::size_t kChunk = 16384;  // one whole TLS record
+
     SSL* m_tls;
     std::string m_pending;
+    std::size_t m_start = 0;  // where the next line begins
+    std::size_t m_scan = 0;   // where the search for its CR LF goes on
 };
 
 bool Reply(SSL* tls, std::string_view text) {
     std::size_t written = 0;
     return SSL_write_ex(tls, text.data(), text.size(), &written) == 1 && written == text.size();
+}
+
+// Reads a message after the 354 up to the line "." and counts it into
+// record; keeps its bytes in kept when that is not null. False when the
+// connection ends first.
+bool ReadMessage(LineReader& reader, LocalSmtpServer::Session& record, std::string* kept) {
+    bool inHeader = true;
+    std::uint64_t bytes = 0;
+    std::uint64_t bodyBytes = 0;
+    std::string_view line;
+    while (reader.Next(line)) {
+        if (line == ".") {
+            ++record.messages;
+            record.messageBytes += bytes;
+            record.bodyBytes += bodyBytes;
+            return true;
+        }
+        if (line.starts_with('.')) {
+            line.remove_prefix(1);  // RFC 5321, 4.5.2
+        }
+        bytes += line.size() + 2;
+        if (!inHeader) {
+            bodyBytes += line.size() + 2;
+        }
+        inHeader = inHeader && !line.empty();
+        if (kept != nullptr) {
+            kept->append(line);
+            kept->append("\r\n");
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -126,12 +174,29 @@ void LocalSmtpServer::Reset() {
 }
 
 std::vector<double> LocalSmtpServer::Take(std::size_t count) {
+    std::vector<double> millis;
+    for (const Session& session : TakeSessions(count)) {
+        millis.push_back(session.millis);
+    }
+    return millis;
+}
+
+std::vector<LocalSmtpServer::Session> LocalSmtpServer::TakeSessions(std::size_t count) {
     std::unique_lock lock(m_mutex);
     if (!m_ended.wait_for(lock, std::chrono::seconds(30),
                           [&] { return m_sessions.size() >= count; })) {
         throw std::runtime_error("local SMTP server: sessions did not end");
     }
     return std::exchange(m_sessions, {});
+}
+
+void LocalSmtpServer::KeepMessages(bool keep) {
+    m_keepMessages = keep;
+}
+
+std::string LocalSmtpServer::LastMessage() {
+    const std::lock_guard lock(m_mutex);
+    return m_lastMessage;
 }
 
 void LocalSmtpServer::Serve() {
@@ -149,22 +214,24 @@ void LocalSmtpServer::Serve() {
         // A client that stops talking must not hold the server for ever.
         const timeval limit{10, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        const bool served = Session(fd);
+        Session record;
+        const bool served = ServeConnection(fd, record);
         close(fd);
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
         if (!served) {
             ++m_failures;
         }
+        record.millis = took.count();
         {
             const std::lock_guard lock(m_mutex);
-            m_sessions.push_back(took.count());
+            m_sessions.push_back(record);
         }
         m_ended.notify_all();
     }
 }
 
-bool LocalSmtpServer::Session(int fd) {
+bool LocalSmtpServer::ServeConnection(int fd, Session& record) {
     const std::unique_ptr<SSL, SslFree> owned(SSL_new(m_context.get()));
     SSL* tls = owned.get();
     if (tls == nullptr || SSL_set_fd(tls, fd) != 1 || SSL_accept(tls) != 1 ||
@@ -172,9 +239,10 @@ bool LocalSmtpServer::Session(int fd) {
         return false;
     }
     LineReader reader(tls);
-    std::string line;
+    std::string_view line;
     bool authenticated = false;
     bool awaitingPlain = false;
+    std::string message;
     while (reader.Next(line)) {
         bool sent = false;
         if (awaitingPlain) {
@@ -193,6 +261,21 @@ bool LocalSmtpServer::Session(int fd) {
             sent = Reply(tls, "334 \r\n");
         } else if (StartsWithNoCase(line, "NOOP")) {
             sent = Reply(tls, "250 2.0.0 OK\r\n");
+        } else if (StartsWithNoCase(line, "MAIL FROM:")) {
+            sent = Reply(tls, "250 2.1.0 OK\r\n");
+        } else if (StartsWithNoCase(line, "RCPT TO:")) {
+            sent = Reply(tls, "250 2.1.5 OK\r\n");
+        } else if (StartsWithNoCase(line, "DATA") && line.size() == 4) {
+            if (!Reply(tls, "354 End data with <CR><LF>.<CR><LF>\r\n") ||
+                !ReadMessage(reader, record, m_keepMessages ? &message : nullptr)) {
+                return false;
+            }
+            if (m_keepMessages) {
+                const std::lock_guard lock(m_mutex);
+                m_lastMessage = std::move(message);
+            }
+            message.clear();
+            sent = Reply(tls, "250 2.0.0 OK: queued\r\n");
         } else if (StartsWithNoCase(line, "QUIT")) {
             Reply(tls, "221 2.0.0 Bye\r\n");
             SSL_shutdown(tls);

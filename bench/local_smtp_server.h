@@ -1,13 +1,17 @@
 // An SMTP server over TLS from the start, listening on 127.0.0.1 in a thread
-// of the calling process, for the session benchmark. It serves one connection
-// at a time and answers the greeting (220), EHLO (250, offering AUTH PLAIN),
-// AUTH PLAIN with or without an initial response (235 for the one account,
-// else 535), NOOP (250) and QUIT (221, then it closes); anything else gets
-// 502. Each reply goes out in one TLS record, and the socket has Nagle's
-// algorithm off, so the server itself never holds a reply back.
+// of the calling process, for the session and mail benchmarks. It serves one
+// connection at a time and answers the greeting (220), EHLO (250, offering
+// AUTH PLAIN), AUTH PLAIN with or without an initial response (235 for the
+// one account, else 535), NOOP (250), MAIL FROM and RCPT TO (250 to any
+// address), DATA (354, then it reads the message up to the line "." and
+// answers 250) and QUIT (221, then it closes); anything else gets 502. Each
+// reply goes out in one TLS record, and the socket has Nagle's algorithm off,
+// so the server itself never holds a reply back.
 //
 // It times every session from accept() to close(), so that a client's own
-// time per session can be set beside the server's.
+// time per session can be set beside the server's, and counts the message
+// bytes each session delivered, so that a benchmark can check that a client
+// carried the whole message.
 #pragma once
 
 #include <openssl/evp.h>
@@ -26,6 +30,17 @@
 
 class LocalSmtpServer {
   public:
+    struct Session {
+        double millis = 0;  // accept() to close()
+        // Messages the server answered with 250 after their end of data.
+        std::size_t messages = 0;
+        // Bytes of those messages as delivered: every line with its CR LF,
+        // dot-stuffing undone, the line "." that ends the data left out.
+        std::uint64_t messageBytes = 0;
+        // The part of messageBytes after the empty line that ends a header.
+        std::uint64_t bodyBytes = 0;
+    };
+
     // Starts listening on an ephemeral port of 127.0.0.1 and serving.
     // Throws std::runtime_error when the socket or the TLS context fails.
     LocalSmtpServer(X509* certificate, EVP_PKEY* key, std::string login, std::string password);
@@ -43,6 +58,12 @@ class LocalSmtpServer {
     // Take (at most 30 s, then throws std::runtime_error), and returns the
     // durations of all of them in milliseconds, in order.
     std::vector<double> Take(std::size_t count);
+    // The same, with what each session delivered.
+    std::vector<Session> TakeSessions(std::size_t count);
+    // While on, the server keeps the bytes of the last message delivered (as
+    // counted in messageBytes), for LastMessage. Off at the start.
+    void KeepMessages(bool keep);
+    std::string LastMessage();
     // Sessions that ended without both a 235 and a QUIT, since the start.
     std::size_t failures() const noexcept { return m_failures.load(); }
 
@@ -53,7 +74,7 @@ class LocalSmtpServer {
 
     void Serve();
     // One connection; true when it authenticated and said QUIT.
-    bool Session(int fd);
+    bool ServeConnection(int fd, Session& record);
 
     std::string m_login;
     std::string m_password;
@@ -64,6 +85,8 @@ class LocalSmtpServer {
     std::atomic<std::size_t> m_failures{0};
     std::mutex m_mutex;
     std::condition_variable m_ended;
-    std::vector<double> m_sessions;  // guarded by m_mutex
+    std::vector<Session> m_sessions;  // guarded by m_mutex
+    std::atomic<bool> m_keepMessages{false};
+    std::string m_lastMessage;  // guarded by m_mutex
     std::thread m_thread;
 };
