@@ -10,12 +10,14 @@
 #   make bench        builds and runs the benchmarks, prints the ratio tables
 #   make bench-session  the SMTP session benchmark against curl (needs strace
 #                     for the system call counts), prints its table
+#   make bench-mail   the mail benchmark against curl (whole processes, the
+#                     test mail and large mails), prints its table
 #   make package      builds build/wakebell-setup_<version>_<arch>.deb
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session package screenshot clean
+.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail package screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
@@ -54,6 +56,11 @@ bench-session: deps build
 	./build/bench/smtp_session_bench --benchmark_out_format=json \
 	    --benchmark_out=build/smtp_session_bench.json
 	./scripts/bench-session-table.py build/smtp_session_bench.json
+
+bench-mail: deps build
+	./build/bench/smtp_mail_bench --benchmark_out_format=json \
+	    --benchmark_out=build/smtp_mail_bench.json
+	./scripts/bench-mail-table.py build/smtp_mail_bench.json
 
 package: build
 	cmake --build build --target package
