@@ -45,7 +45,9 @@ std::string PriorityLine(SmtpPriority priority) {
 }  // namespace
 
 bool HasLineBreak(std::string_view text) noexcept {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    // Two scans of memchr beat one of find_first_of, which tests each byte
+    // against the set.
+    return text.find('\r') != std::string_view::npos || text.find('\n') != std::string_view::npos;
 }
 
 bool HasHighBytes(std::string_view text) noexcept {

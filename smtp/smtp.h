@@ -160,11 +160,16 @@ class CSmtp {
     // itself failed. A failing QUIT never hides the first error.
     void SendMail();
 
-    // Where the trace goes; SystemLogTraceSink() until replaced. Data blocks
-    // are traced as they are handed over, before they are written in large
-    // pieces: after a failure inside the data the last ones traced may
-    // never have reached the server.
-    void SetTraceSink(SmtpTraceSink sink);
+    // Where the trace goes; SystemLogTraceSink() until replaced. Each
+    // command and each reply is one text. Message data is traced as it is
+    // handed over, before it is written in large pieces (so after a failure
+    // inside the data the last blocks traced may never have reached the
+    // server): one text per block (the header, a body line, a batch of
+    // attachment lines) with DataTrace::kPerBlock, or blocks grouped into
+    // texts of about 4 KiB with kGrouped, which the system log gets, where
+    // every record costs a system call.
+    enum class DataTrace { kPerBlock, kGrouped };
+    void SetTraceSink(SmtpTraceSink sink, DataTrace data = DataTrace::kPerBlock);
     // Caps every wait (connect, handshake, each send and receive) at limit,
     // so that tests need not wait for the command table's time-outs. Zero
     // restores the table's values.
@@ -198,6 +203,7 @@ class CSmtp {
     // that is large.
     void QueueData(std::string_view block);
     void FlushData();
+    void FlushDataTrace();
     void WriteAll(std::string_view bytes, const SmtpCommandSpec& row);
     bool UsesTls() const noexcept;
     // Receive one chunk into the receive buffer; return its byte count.
@@ -265,6 +271,8 @@ class CSmtp {
     // Bytes of the last reply that followed its final line (STARTTLS check).
     std::size_t m_replyTrailing = 0;
     SmtpTraceSink m_trace;
+    DataTrace m_dataTrace = DataTrace::kGrouped;
+    std::string m_dataTraceHold;  // kGrouped blocks not yet traced
     std::chrono::milliseconds m_waitLimit{0};
     SmtpClock m_clock;
     // Data blocks traced but not yet written (QueueData).

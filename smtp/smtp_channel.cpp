@@ -19,9 +19,11 @@ namespace {
 
 constexpr std::size_t kMaxChunk = kSmtpBufferSize - 1;  // room for the NUL
 constexpr int kTlsChunk = 1024;
-// Held data blocks are written once they reach this size: large writes, and
+// Held data blocks are written in pieces of this size: large writes, and
 // four full TLS records each.
 constexpr std::size_t kOutboxFlush = std::size_t{64} * 1024;
+// Grouped data blocks are traced once they reach this size.
+constexpr std::size_t kTraceGroup = 4096;
 
 // One bounded wait; 109 when it fails, 402 when it runs out.
 short WaitOrRaise(int fd, short events, int millis) {
@@ -63,6 +65,7 @@ void CSmtp::Transmit(const SmtpCommandSpec& row, std::size_t redactFrom) {
         throw ECSmtp(ERR_NO_SEND_BUFFER);
     }
     const std::string_view sentText(m_sendBuffer.get());
+    FlushDataTrace();
     if (m_outbox.empty()) {
         WriteAll(sentText, row);
     } else {
@@ -83,14 +86,32 @@ void CSmtp::Transmit(const SmtpCommandSpec& row, std::size_t redactFrom) {
 }
 
 void CSmtp::QueueData(std::string_view block) {
-    Trace(block);
+    if (m_dataTrace == DataTrace::kGrouped) {
+        m_dataTraceHold += block;
+        if (m_dataTraceHold.size() >= kTraceGroup) {
+            FlushDataTrace();
+        }
+    } else {
+        Trace(block);
+    }
     m_outbox += block;
+    // Whole multiples of the TLS record size; the rest waits for more.
     if (m_outbox.size() >= kOutboxFlush) {
-        FlushData();
+        const std::size_t whole = m_outbox.size() - m_outbox.size() % kOutboxFlush;
+        WriteAll(std::string_view(m_outbox).substr(0, whole), *LookupCommand(CMD_DATA_BLOCK));
+        m_outbox.erase(0, whole);
+    }
+}
+
+void CSmtp::FlushDataTrace() {
+    if (!m_dataTraceHold.empty()) {
+        Trace(m_dataTraceHold);
+        m_dataTraceHold.clear();
     }
 }
 
 void CSmtp::FlushData() {
+    FlushDataTrace();
     if (m_outbox.empty()) {
         return;
     }
@@ -288,6 +309,7 @@ void CSmtp::CloseSocket() noexcept {
     close(m_socket);
     m_socket = -1;
     m_outbox.clear();
+    m_dataTraceHold.clear();
     m_inData = false;
     // The connection is gone, so is its TLS session: a later connection on
     // this object must not write through it.

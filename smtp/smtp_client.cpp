@@ -91,8 +91,9 @@ const std::string& CSmtp::GetBodyLine(std::uint32_t index) const {
     return m_bodyLines[index];
 }
 
-void CSmtp::SetTraceSink(SmtpTraceSink sink) {
+void CSmtp::SetTraceSink(SmtpTraceSink sink, DataTrace data) {
     m_trace = std::move(sink);
+    m_dataTrace = data;
 }
 
 void CSmtp::Trace(std::string_view text) const {

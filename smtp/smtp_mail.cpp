@@ -223,6 +223,7 @@ void CSmtp::AbandonTransaction(std::int32_t code) noexcept {
     if (m_inData || ChannelIsBroken(code)) {
         m_connected = false;
     }
+    FlushDataTrace();
     m_outbox.clear();
     try {
         CloseSession();

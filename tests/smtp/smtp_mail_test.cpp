@@ -349,4 +349,48 @@ TEST_F(SmtpMailTest, AttachmentPathsOfAnyLengthWork) {
     EXPECT_EQ(outcome.heard, outcome.expected);
 }
 
+// The system log gets data grouped into texts of about 4 KiB (one record is
+// one system call); other sinks one text per block. Either way the trace
+// holds the same bytes, in order.
+TEST_F(SmtpMailTest, GroupedDataTraceHoldsTheSameBytesInFewerTexts) {
+    std::string body;
+    for (int i = 0; i < 3000; ++i) {
+        body += "line " + std::to_string(i) + "\r\n";
+    }
+    const std::string data = Header() + body + "--test\r\n\r\n.\r\n";
+    std::vector<std::vector<std::string>> traces;
+    for (const CSmtp::DataTrace mode : {CSmtp::DataTrace::kPerBlock, CSmtp::DataTrace::kGrouped}) {
+        ScriptServer server(Join(
+            {kGreeted,
+             {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+              Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")},
+             HearLines(data, "250 queued\r\n"),
+             {kQuit}}));
+        std::vector<std::string>& trace = traces.emplace_back();
+        CSmtp smtp;
+        smtp.SetTraceSink([&trace](std::string_view text) { trace.emplace_back(text); }, mode);
+        smtp.SetWaitLimit(kGenerousWait);
+        smtp.SetClock([] { return kNewYear; });
+        smtp.SetServer("127.0.0.1", server.Port(), false);
+        Configure(smtp, true);
+        for (int i = 0; i < 3000; ++i) {
+            smtp.AddBodyLine(("line " + std::to_string(i)).c_str());
+        }
+        smtp.SendMail();
+        smtp.CloseSession();
+        EXPECT_EQ(server.Heard(), server.Expected());
+    }
+    const auto joined = [](const std::vector<std::string>& texts) {
+        std::string all;
+        for (const std::string& text : texts) {
+            EXPECT_LE(text.size(), 4096U + 64U);
+            all += text;
+        }
+        return all;
+    };
+    EXPECT_EQ(joined(traces[0]), joined(traces[1]));
+    EXPECT_GT(traces[0].size(), 3000U);
+    EXPECT_LT(traces[1].size(), 40U);
+}
+
 }  // namespace
