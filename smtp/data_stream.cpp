@@ -10,15 +10,6 @@ void AppendBodyLine(std::string& out, std::string_view line) {
     out += "\r\n";
 }
 
-bool BodyIsEightBit(const std::vector<std::string>& lines) noexcept {
-    for (const std::string& line : lines) {
-        if (HasHighBytes(line)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string_view AttachmentFileName(std::string_view path) noexcept {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string_view::npos ? path : path.substr(slash + 1);

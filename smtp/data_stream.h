@@ -7,16 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // Appends line and CR LF to out, with one more "." in front when the line
 // begins with "." (RFC 5321, 4.5.2), so that no body line can end the data
 // early. The server takes the dot away again.
 void AppendBodyLine(std::string& out, std::string_view line);
-
-// True when any body line holds a byte of 0x80 or above: the text part is
-// then "8bit" rather than "7bit" (RFC 2045, 6.2).
-bool BodyIsEightBit(const std::vector<std::string>& lines) noexcept;
 
 // The part of an attachment path used as its file name: what follows the
 // last "/" or "\", or the whole path when it holds neither.

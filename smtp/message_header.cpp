@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "codec/base64.h"
 
@@ -51,8 +52,18 @@ bool HasLineBreak(std::string_view text) noexcept {
 }
 
 bool HasHighBytes(std::string_view text) noexcept {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
+    // Eight bytes at a time: a whole body is scanned for every mail.
+    constexpr std::uint64_t kHighBits = 0x8080808080808080U;
+    std::size_t i = 0;
+    for (; i + sizeof(std::uint64_t) <= text.size(); i += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & kHighBits) != 0) {
+            return true;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
             return true;
         }
     }

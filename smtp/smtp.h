@@ -95,7 +95,8 @@ class CSmtp {
     void SetPriority(SmtpPriority priority);
     // Must be called before the connection opens.
     void SetSecurity(SmtpSecurity security);
-    // A null address raises 209 and adds nothing; a null name is empty.
+    // A null address raises 209 and adds nothing; a null name or body line
+    // is empty.
     void AddRecipient(const char* address, const char* name = nullptr);
     void AddCcRecipient(const char* address, const char* name = nullptr);
     // Bcc recipients get their RCPT TO but are named in no header line.
@@ -107,9 +108,10 @@ class CSmtp {
     // Declares the text part HTML; honoured only for a mail with attachments.
     void SetHtml(bool html) noexcept { m_html = html; }
 
-    // Raises 412 when index is not below GetBodyLineCount().
-    const std::string& GetBodyLine(std::uint32_t index) const;
-    std::size_t GetBodyLineCount() const noexcept { return m_bodyLines.size(); }
+    // Raises 412 when index is not below GetBodyLineCount(). The text stays
+    // valid until the next AddBodyLine.
+    std::string_view GetBodyLine(std::uint32_t index) const;
+    std::size_t GetBodyLineCount() const noexcept { return m_bodyEnds.size(); }
     const char* GetLocalHost() const noexcept { return m_localHost.c_str(); }
 
     // Connects to host (name or dotted IPv4 address; a name resolves to its
@@ -260,7 +262,10 @@ class CSmtp {
     std::vector<SmtpRecipient> m_ccRecipients;
     std::vector<SmtpRecipient> m_bccRecipients;
     std::vector<std::string> m_attachments;
-    std::vector<std::string> m_bodyLines;
+    // The body lines one after another, and where each ends: one block of
+    // memory however many lines a mail has.
+    std::string m_bodyText;
+    std::vector<std::size_t> m_bodyEnds;
     bool m_html = false;
     SmtpSecurity m_security = SECURITY_NONE;
     std::unique_ptr<TlsState> m_tlsState;

@@ -81,14 +81,18 @@ void CSmtp::AddRecipient(const char* address, const char* name) {
 }
 
 void CSmtp::AddBodyLine(const char* text) {
-    m_bodyLines.emplace_back(text);
+    if (text != nullptr) {
+        m_bodyText += text;
+    }
+    m_bodyEnds.push_back(m_bodyText.size());
 }
 
-const std::string& CSmtp::GetBodyLine(std::uint32_t index) const {
-    if (index >= m_bodyLines.size()) {
+std::string_view CSmtp::GetBodyLine(std::uint32_t index) const {
+    if (index >= m_bodyEnds.size()) {
         throw ECSmtp(ERR_LINE_OUT_OF_RANGE);
     }
-    return m_bodyLines[index];
+    const std::size_t start = index == 0 ? 0 : m_bodyEnds[index - 1];
+    return std::string_view(m_bodyText).substr(start, m_bodyEnds[index] - start);
 }
 
 void CSmtp::SetTraceSink(SmtpTraceSink sink, DataTrace data) {

@@ -60,10 +60,8 @@ void CSmtp::CheckMailTexts() const {
         AnyLineBreak(m_bccRecipients)) {
         throw ECSmtp(ERR_LINE_BREAK_IN_FIELD);
     }
-    for (const std::string& line : m_bodyLines) {
-        if (HasLineBreak(line)) {
-            throw ECSmtp(ERR_MESSAGE_BODY);
-        }
+    if (HasLineBreak(m_bodyText)) {
+        throw ECSmtp(ERR_MESSAGE_BODY);
     }
 }
 
@@ -110,12 +108,12 @@ void CSmtp::RunTransaction() {
     std::string block;
     ComposeHeader(block);
     QueueData(block);
-    if (m_bodyLines.empty()) {
+    if (m_bodyEnds.empty()) {
         QueueData(" \r\n");
     } else {
-        for (const std::string& line : m_bodyLines) {
+        for (std::uint32_t line = 0; line < m_bodyEnds.size(); ++line) {
             block.clear();
-            AppendBodyLine(block, line);
+            AppendBodyLine(block, GetBodyLine(line));
             QueueData(block);
         }
         QueueData("--" + g_boundary + "\r\n");
@@ -161,7 +159,7 @@ void CSmtp::ComposeHeader(std::string& header) const {
     fields.subject = m_subject;
     fields.boundary = m_attachments.empty() ? std::string_view(g_boundary) : kAttachmentBoundary;
     fields.html = m_html && !m_attachments.empty();
-    fields.eightBit = BodyIsEightBit(m_bodyLines);
+    fields.eightBit = HasHighBytes(m_bodyText);
     header = ComposeHeaderText(fields, local);
 }
 

@@ -25,6 +25,21 @@ std::tm Local(int year, int month, int day, int weekday, int hour, int minute, i
     return local;
 }
 
+// The scan goes eight bytes at a time: a high byte at any place of a word
+// or of the tail is found.
+TEST(MessageHeaderTest, HighBytesAndLineBreaksAreFoundAnywhere) {
+    for (std::size_t size = 0; size <= 20; ++size) {
+        EXPECT_FALSE(HasHighBytes(std::string(size, '\x7F')));
+        for (std::size_t at = 0; at < size; ++at) {
+            std::string text(size, 'a');
+            text[at] = '\x80';
+            EXPECT_TRUE(HasHighBytes(text)) << size << " " << at;
+            text[at] = at % 2 == 0 ? '\r' : '\n';
+            EXPECT_TRUE(HasLineBreak(text)) << size << " " << at;
+        }
+    }
+}
+
 TEST(MessageHeaderTest, DateLinesFollowRfc5322WithANumericZone) {
     EXPECT_EQ(FormatDateLine(Local(2027, 1, 1, 5, 0, 0, 0, 0)),
               "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n");
