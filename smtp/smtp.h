@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "smtp/body_text.h"
 #include "smtp/command_table.h"
 #include "smtp/message_header.h"
 #include "smtp/smtp_error.h"
@@ -111,7 +112,7 @@ class CSmtp {
     // Raises 412 when index is not below GetBodyLineCount(). The text stays
     // valid until the next AddBodyLine.
     std::string_view GetBodyLine(std::uint32_t index) const;
-    std::size_t GetBodyLineCount() const noexcept { return m_bodyEnds.size(); }
+    std::size_t GetBodyLineCount() const noexcept { return m_bodyLines.LineCount(); }
     const char* GetLocalHost() const noexcept { return m_localHost.c_str(); }
 
     // Connects to host (name or dotted IPv4 address; a name resolves to its
@@ -262,10 +263,7 @@ class CSmtp {
     std::vector<SmtpRecipient> m_ccRecipients;
     std::vector<SmtpRecipient> m_bccRecipients;
     std::vector<std::string> m_attachments;
-    // The body lines one after another, and where each ends: one block of
-    // memory however many lines a mail has.
-    std::string m_bodyText;
-    std::vector<std::size_t> m_bodyEnds;
+    BodyText m_bodyLines;
     bool m_html = false;
     SmtpSecurity m_security = SECURITY_NONE;
     std::unique_ptr<TlsState> m_tlsState;

@@ -81,18 +81,14 @@ void CSmtp::AddRecipient(const char* address, const char* name) {
 }
 
 void CSmtp::AddBodyLine(const char* text) {
-    if (text != nullptr) {
-        m_bodyText += text;
-    }
-    m_bodyEnds.push_back(m_bodyText.size());
+    m_bodyLines.Add(text == nullptr ? std::string_view() : std::string_view(text));
 }
 
 std::string_view CSmtp::GetBodyLine(std::uint32_t index) const {
-    if (index >= m_bodyEnds.size()) {
+    if (index >= m_bodyLines.LineCount()) {
         throw ECSmtp(ERR_LINE_OUT_OF_RANGE);
     }
-    const std::size_t start = index == 0 ? 0 : m_bodyEnds[index - 1];
-    return std::string_view(m_bodyText).substr(start, m_bodyEnds[index] - start);
+    return m_bodyLines.Line(index);
 }
 
 void CSmtp::SetTraceSink(SmtpTraceSink sink, DataTrace data) {

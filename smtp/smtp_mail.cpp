@@ -60,7 +60,7 @@ void CSmtp::CheckMailTexts() const {
         AnyLineBreak(m_bccRecipients)) {
         throw ECSmtp(ERR_LINE_BREAK_IN_FIELD);
     }
-    if (HasLineBreak(m_bodyText)) {
+    if (HasLineBreak(m_bodyLines.All())) {
         throw ECSmtp(ERR_MESSAGE_BODY);
     }
 }
@@ -108,12 +108,12 @@ void CSmtp::RunTransaction() {
     std::string block;
     ComposeHeader(block);
     QueueData(block);
-    if (m_bodyEnds.empty()) {
+    if (m_bodyLines.LineCount() == 0) {
         QueueData(" \r\n");
     } else {
-        for (std::uint32_t line = 0; line < m_bodyEnds.size(); ++line) {
+        for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
             block.clear();
-            AppendBodyLine(block, GetBodyLine(line));
+            AppendBodyLine(block, m_bodyLines.Line(line));
             QueueData(block);
         }
         QueueData("--" + g_boundary + "\r\n");
@@ -159,7 +159,7 @@ void CSmtp::ComposeHeader(std::string& header) const {
     fields.subject = m_subject;
     fields.boundary = m_attachments.empty() ? std::string_view(g_boundary) : kAttachmentBoundary;
     fields.html = m_html && !m_attachments.empty();
-    fields.eightBit = HasHighBytes(m_bodyText);
+    fields.eightBit = HasHighBytes(m_bodyLines.All());
     header = ComposeHeaderText(fields, local);
 }
 
