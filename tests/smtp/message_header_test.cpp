@@ -84,68 +84,6 @@ TEST(MessageHeaderTest, ShiftJisTextBecomesEncodedWordsCutBetweenCharacters) {
     EXPECT_EQ(decoded, text);
 }
 
-TEST(MessageHeaderTest, HeaderLinesComeInTheirOrderWithoutBcc) {
-    const std::vector<SmtpRecipient> to = {{"", "a@example.test"}, {"Bee", "b@example.test"}};
-    const std::vector<SmtpRecipient> cc = {{"\x83\x65", "c@example.test"}};
-    MessageHeaderFields fields;
-    fields.senderAddress = "from@example.test";
-    fields.senderName = "Sender";
-    fields.mailer = "Mailer 1";
-    fields.replyTo = "reply@example.test";
-    fields.priority = PRIORITY_HIGH;
-    fields.to = &to;
-    fields.cc = &cc;
-    fields.subject = "Hi";
-    fields.boundary = "test";
-    fields.eightBit = true;
-    const std::tm newYear = Local(2027, 1, 1, 5, 0, 0, 0, 0);
-    EXPECT_EQ(ComposeHeaderText(fields, newYear),
-              "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
-              "From: Sender <from@example.test>\r\n"
-              "X-Mailer: Mailer 1\r\n"
-              "Reply-To: reply@example.test\r\n"
-              "X-Priority: 2 (High)\r\n"
-              "To: <a@example.test>,Bee<b@example.test>\r\n"
-              "Cc: =?Shift_JIS?B?g2U=?= <c@example.test>\r\n"
-              "Subject: Hi\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-Type: multipart/mixed; boundary=\"test\"\r\n"
-              "\r\n"
-              "--test\r\n"
-              "Content-type: text/plain; charset=Shift_JIS\r\n"
-              "Content-Transfer-Encoding: 8bit\r\n"
-              "\r\n");
-
-    // No name: the placeholder address; optional lines left out; an empty
-    // subject keeps its two blanks; the HTML variant.
-    MessageHeaderFields bare;
-    bare.senderAddress = "from@example.test";
-    bare.to = &to;
-    bare.boundary = kAttachmentBoundary;
-    bare.html = true;
-    bare.priority = PRIORITY_LOW;
-    EXPECT_EQ(ComposeHeaderText(bare, newYear),
-              "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
-              "From:  <mailer@wakebell.invalid>\r\n"
-              "X-Priority: 4 (Low)\r\n"
-              "To: <a@example.test>,Bee<b@example.test>\r\n"
-              "Subject:  \r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-Type: multipart/mixed; boundary=\"__MESSAGE__ID__54yg6f6h6y456345\"\r\n"
-              "\r\n"
-              "--__MESSAGE__ID__54yg6f6h6y456345\r\n"
-              "Content-type: text/html; charset=Shift_JIS\r\n"
-              "Content-Transfer-Encoding: 7bit\r\n"
-              "\r\n");
-
-    for (const int priority : {0, 1, 3, 5}) {
-        bare.priority = static_cast<SmtpPriority>(priority);
-        EXPECT_NE(ComposeHeaderText(bare, newYear).find("\r\nX-Priority: 3 (Normal)\r\n"),
-                  std::string::npos)
-            << priority;
-    }
-}
-
 // RFC 5322 allows 998 characters in a line: a long subject or name is
 // encoded (which folds) and a long recipient list folded after a comma.
 TEST(MessageHeaderTest, NoHeaderLineOutgrowsRfc5322) {

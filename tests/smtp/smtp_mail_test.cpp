@@ -49,6 +49,16 @@ std::vector<ScriptStep> Join(std::initializer_list<std::vector<ScriptStep>> part
 
 const std::vector<ScriptStep> kGreeted = {Say("220 ready\r\n"), Hear(Ehlo(), "250 fake\r\n")};
 const ScriptStep kQuit = Hear("QUIT\r\n", "221 bye\r\n");
+// Greeting, EHLO, and the envelope of Configure's mail up to the 354.
+const std::vector<ScriptStep> kUntilData =
+    Join({kGreeted,
+          {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+           Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")}});
+
+// A whole accepted mail whose data is data, then QUIT.
+std::vector<ScriptStep> AcceptedMail(const std::string& data) {
+    return Join({kUntilData, HearLines(data, "250 queued\r\n"), {kQuit}});
+}
 
 // The header of Configure's mail in UTC at kNewYear, up to the body.
 std::string Header(const std::string& encoding = "7bit") {
@@ -234,19 +244,12 @@ TEST_F(SmtpMailTest, DataLinesAreStuffedAndSentWhole) {
     const std::string sjis = "\x83\x65\x83\x58\x83\x67";  // "test" in katakana
     const std::string data = Header("8bit") + "..\r\n...\r\n..hidden\r\nx.\r\n" + sjis + "\r\n" +
                              longLine + "\r\n\r\n--test\r\n\r\n.\r\n";
-    const Outcome outcome = RunMail(
-        Join({kGreeted,
-              {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
-               Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")},
-              HearLines(data, "250 queued\r\n"),
-              {kQuit}}),
-        [&](CSmtp& smtp) {
-            for (const std::string& line :
-                 {std::string("."), std::string(".."), std::string(".hidden"), std::string("x."),
-                  sjis, longLine, std::string()}) {
-                smtp.AddBodyLine(line.c_str());
-            }
-        });
+    const Outcome outcome = RunMail(AcceptedMail(data), [&](CSmtp& smtp) {
+        for (const std::string& line : {std::string("."), std::string(".."), std::string(".hidden"),
+                                        std::string("x."), sjis, longLine, std::string()}) {
+            smtp.AddBodyLine(line.c_str());
+        }
+    });
     EXPECT_EQ(outcome.code, ERR_NONE);
     EXPECT_EQ(outcome.heard, outcome.expected);
     // The trace shows each body line as it was sent.
@@ -259,56 +262,24 @@ TEST_F(SmtpMailTest, DataLinesAreStuffedAndSentWhole) {
 // and without the end of data (so that the server drops the message).
 TEST_F(SmtpMailTest, AFailureInsideTheDataClosesWithoutQuit) {
     const TempFolder folder;
-    const std::vector<ScriptStep> untilData = {
-        Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
-        Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")};
     const std::string missing = (folder.Path() / "missing.bin").string();
-    const Outcome noFile = RunMail(Join({kGreeted, untilData}),
-                                   [&](CSmtp& smtp) { smtp.AddAttachment(missing.c_str()); });
+    const Outcome noFile =
+        RunMail(kUntilData, [&](CSmtp& smtp) { smtp.AddAttachment(missing.c_str()); });
     EXPECT_EQ(noFile.code, ERR_FILE_NOT_FOUND);
     EXPECT_EQ(noFile.heard, noFile.expected);
     EXPECT_FALSE(noFile.socketLeft);
     // The part header was the last block before the failure.
     EXPECT_TRUE(noFile.trace.ends_with("filename=\"missing.bin\"\r\n\r\n")) << noFile.trace;
 
-    const Outcome noClock = RunMail(Join({kGreeted, untilData}), [](CSmtp& smtp) {
-        smtp.SetClock([] { return std::time_t{0}; });
-    });
+    const Outcome noClock =
+        RunMail(kUntilData, [](CSmtp& smtp) { smtp.SetClock([] { return std::time_t{0}; }); });
     EXPECT_EQ(noClock.code, ERR_TIME);
     EXPECT_EQ(noClock.heard, noClock.expected);
 
     // A folder opens but cannot be read.
-    const Outcome folderAttached = RunMail(Join({kGreeted, untilData}), [&](CSmtp& smtp) {
-        smtp.AddAttachment(folder.Path().c_str());
-    });
+    const Outcome folderAttached =
+        RunMail(kUntilData, [&](CSmtp& smtp) { smtp.AddAttachment(folder.Path().c_str()); });
     EXPECT_EQ(folderAttached.code, ERR_FILE_NOT_FOUND);
-}
-
-// A second mail on the open connection begins with MAIL FROM; the server's
-// silence is a time-out (402) that closes the connection without QUIT.
-TEST_F(SmtpMailTest, ASecondMailReusesTheConnectionAndSilenceTimesOut) {
-    const std::string data = Header() + " \r\n\r\n.\r\n";  // no boundary line
-    std::vector<ScriptStep> mail = {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
-                                    Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"),
-                                    Hear("DATA\r\n", "354 go\r\n")};
-    const std::vector<ScriptStep> body = HearLines(data, "250 queued\r\n");
-    mail.insert(mail.end(), body.begin(), body.end());
-    ScriptServer server(Join({kGreeted, mail, {Hear("MAIL FROM:<from@example.test>\r\n")}}));
-    CSmtp smtp;
-    smtp.SetClock([] { return kNewYear; });
-    smtp.SetTraceSink(nullptr);
-    smtp.SetServer("127.0.0.1", server.Port(), false);
-    Configure(smtp, true);
-    smtp.SendMail();
-    smtp.SetWaitLimit(std::chrono::milliseconds(200));
-    try {
-        smtp.SendMail();
-        ADD_FAILURE() << "sent";
-    } catch (const ECSmtp& e) {
-        EXPECT_EQ(e.Code(), ERR_NOT_RESPONDING);
-    }
-    EXPECT_FALSE(smtp.HasSocket());
-    EXPECT_EQ(server.Heard(), server.Expected());
 }
 
 // The path buffer of old held 254 characters; a path of any length works,
@@ -337,13 +308,8 @@ TEST_F(SmtpMailTest, AttachmentPathsOfAnyLengthWork) {
             "Content-Disposition: attachment; filename=\"note.txt\"\r\n\r\n"
             "MDEyMzQ1Njc4OQ==\r\n\r\n--" +
             boundary + "--\r\n\r\n.\r\n";
-    const Outcome outcome = RunMail(
-        Join({kGreeted,
-              {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
-               Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")},
-              HearLines(data, "250 queued\r\n"),
-              {kQuit}}),
-        [&](CSmtp& smtp) { smtp.AddAttachment(path.c_str()); });
+    const Outcome outcome =
+        RunMail(AcceptedMail(data), [&](CSmtp& smtp) { smtp.AddAttachment(path.c_str()); });
     EXPECT_GT(path.string().size(), 600U);
     EXPECT_EQ(outcome.code, ERR_NONE);
     EXPECT_EQ(outcome.heard, outcome.expected);
@@ -360,12 +326,7 @@ TEST_F(SmtpMailTest, GroupedDataTraceHoldsTheSameBytesInFewerTexts) {
     const std::string data = Header() + body + "--test\r\n\r\n.\r\n";
     std::vector<std::vector<std::string>> traces;
     for (const CSmtp::DataTrace mode : {CSmtp::DataTrace::kPerBlock, CSmtp::DataTrace::kGrouped}) {
-        ScriptServer server(Join(
-            {kGreeted,
-             {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
-              Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")},
-             HearLines(data, "250 queued\r\n"),
-             {kQuit}}));
+        ScriptServer server(AcceptedMail(data));
         std::vector<std::string>& trace = traces.emplace_back();
         CSmtp smtp;
         smtp.SetTraceSink([&trace](std::string_view text) { trace.emplace_back(text); }, mode);
