@@ -221,9 +221,9 @@ void CSmtp::AbandonTransaction(std::int32_t code) noexcept {
     if (m_inData || ChannelIsBroken(code)) {
         m_connected = false;
     }
-    FlushDataTrace();
     m_outbox.clear();
     try {
+        FlushDataTrace();  // the owner's sink may throw too
         CloseSession();
     } catch (const ECSmtp&) {
         // The transaction's own failure is the one to report.
