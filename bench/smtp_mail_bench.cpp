@@ -15,16 +15,10 @@
 // system calls of one more run per case come from strace.
 // scripts/bench-mail-table.py turns the JSON output into the README's table.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <openssl/x509.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +36,7 @@
 #include <vector>
 
 #include "bench/bench_mail.h"
+#include "bench/bench_runs.h"
 #include "bench/local_smtp_server.h"
 #include "bench/throwaway_certificates.h"
 
@@ -70,7 +65,6 @@ struct Setup {
     std::filesystem::path folder;
     std::string caFile;
     std::string sendMailOnce;
-    std::string errors;  // the last child's standard error
     // This process's environment with SSL_CERT_FILE naming the CA: our
     // client takes its trusted certificates from OpenSSL's defaults.
     std::vector<std::string> ourEnvironment;
@@ -93,44 +87,6 @@ struct FolderRemover {
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Runs args with standard output thrown away and standard error kept in
-// Setup::errors' file; returns the exit status, or -1 when it could not
-// start or did not exit normally.
-int Run(const std::vector<std::string>& args, const std::vector<std::string>* environment) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    if (environment != nullptr) {
-        for (const std::string& variable : *environment) {
-            envp.push_back(const_cast<char*>(variable.c_str()));
-        }
-        envp.push_back(nullptr);
-    }
-    const std::string errors = (g_setup->folder / "stderr.txt").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(),
-                                     environment != nullptr ? envp.data() : environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::vector<std::string> Command(Client client, const std::string& body) {
@@ -156,12 +112,17 @@ const std::vector<std::string>* Environment(Client client) {
     return client == Client::kCurl ? nullptr : &g_setup->ourEnvironment;
 }
 
+// Where each child's standard error goes, for the reason of a failed run.
+std::string ErrorFile() {
+    return (g_setup->folder / "stderr.txt").string();
+}
+
 // Runs one mail and throws std::runtime_error with the child's reason when
 // it fails.
 void RunOrThrow(Client client, const std::string& body) {
-    const int status = Run(Command(client, body), Environment(client));
+    const int status = RunProcess(Command(client, body), Environment(client), ErrorFile());
     if (status != 0) {
-        std::string reason = ReadFile((g_setup->folder / "stderr.txt").string());
+        std::string reason = ReadFile(ErrorFile());
         while (!reason.empty() && reason.back() == '\n') {
             reason.pop_back();
         }
@@ -178,7 +139,7 @@ std::map<std::string, double> CountSyscalls(Client client, const std::string& bo
     const std::vector<std::string> command = Command(client, body);
     traced.insert(traced.end(), command.begin(), command.end());
     std::map<std::string, double> calls;
-    if (Run(traced, Environment(client)) != 0) {
+    if (RunProcess(traced, Environment(client), ErrorFile()) != 0) {
         return calls;
     }
     std::ifstream in(summary);
@@ -191,17 +152,6 @@ std::map<std::string, double> CountSyscalls(Client client, const std::string& bo
         }
     }
     return calls;
-}
-
-double Percentile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) {
-        return 0;
-    }
-    std::sort(samples.begin(), samples.end());
-    // Nearest rank: the smallest sample with at least fraction of all at or below it.
-    const auto rank =
-        static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(samples.size())));
-    return samples[std::max<std::size_t>(rank, 1) - 1];
 }
 
 double Calls(const std::map<std::string, double>& calls, std::string_view name) {

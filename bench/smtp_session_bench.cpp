@@ -11,16 +11,11 @@
 // this program. scripts/bench-session-table.py turns the JSON output into
 // the README's table.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <openssl/x509.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -34,11 +29,10 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/bench_runs.h"
 #include "bench/local_smtp_server.h"
 #include "bench/throwaway_certificates.h"
 #include "smtp/smtp.h"
-
-extern char** environ;
 
 namespace {
 
@@ -75,33 +69,6 @@ void OurSession(std::uint16_t port) {
     smtp.CloseSession();
 }
 
-// Runs argv with its output thrown away; returns the exit status, or -1 when
-// it could not start or did not exit normally.
-int RunQuietly(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Points both clients at the CA file the benchmark's argument names.
 const std::string& TrustCaFile(benchmark::State& state) {
     const std::string& file = g_setup->caFiles[state.range(0) == 0 ? 0 : 1];
@@ -124,7 +91,7 @@ double CountSyscalls(const std::vector<std::string>& command) {
     const std::string summary = (g_setup->folder / "strace.txt").string();
     std::vector<std::string> traced = {"strace", "-f", "-c", "-U", "name,calls", "-o", summary};
     traced.insert(traced.end(), command.begin(), command.end());
-    if (RunQuietly(traced) != 0) {
+    if (RunProcess(traced) != 0) {
         return -1;
     }
     std::ifstream in(summary);
@@ -137,17 +104,6 @@ double CountSyscalls(const std::vector<std::string>& command) {
         }
     }
     return -1;
-}
-
-double Percentile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) {
-        return 0;
-    }
-    std::sort(samples.begin(), samples.end());
-    // Nearest rank: the smallest sample with at least fraction of all at or below it.
-    const auto rank =
-        static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(samples.size())));
-    return samples[std::max<std::size_t>(rank, 1) - 1];
 }
 
 void Report(benchmark::State& state, const std::vector<double>& client,
@@ -216,7 +172,7 @@ void Curl_TlsSession(benchmark::State& state) {
     std::vector<double> client;
     while (state.KeepRunning()) {
         const Clock::time_point start = Clock::now();
-        const int status = RunQuietly(command);
+        const int status = RunProcess(command);
         if (status != 0) {
             state.SkipWithError(("curl exited with " + std::to_string(status)).c_str());
             return;

@@ -5,21 +5,9 @@ stdin or a file) into the README's Markdown tables: whole-process times of ours
 the test mail and the large mails, the server's own time for the same sessions,
 time per body line, system calls of one run, and the ratios curl / ours (above
 1: ours is faster)."""
-import json
-import subprocess
-import sys
-
-from bench_machine import machine_line
+from bench_machine import curl_version, machine_line, read_results
 
 ORDER = ["Ours", "OursNullTrace", "Curl"]
-
-
-def curl_version():
-    try:
-        return subprocess.run(["curl", "--version"], capture_output=True, text=True,
-                              check=True).stdout.split()[1]
-    except (OSError, subprocess.CalledProcessError, IndexError):
-        return "?"
 
 
 def fmt_calls(row, key):
@@ -28,11 +16,9 @@ def fmt_calls(row, key):
 
 
 def main():
-    data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
+    data = read_results()
     rows = {}
     for bench in data["benchmarks"]:
-        if bench.get("error_occurred"):
-            sys.exit(f"{bench['name']}: {bench.get('error_message')}")
         # Mail/<who>/<body>/iterations:N
         _, who, body = bench["name"].split("/")[:3]
         rows[(body, who)] = bench

@@ -3,11 +3,7 @@
 from stdin or a file) into the README's Markdown tables: per-session times of
 ours and of curl beside the server's own time for the same sessions, system
 calls per session, and the ratios curl / ours (above 1: ours is faster)."""
-import json
-import subprocess
-import sys
-
-from bench_machine import machine_line
+from bench_machine import curl_version, machine_line, read_results
 
 
 def fmt_syscalls(row):
@@ -21,20 +17,13 @@ def fmt_syscalls(row):
 
 
 def main():
-    data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
+    data = read_results()
     rows = {}
     for bench in data["benchmarks"]:
-        if bench.get("error_occurred"):
-            sys.exit(f"{bench['name']}: {bench.get('error_message')}")
         who = bench["name"].split("_", 1)[0]
         rows[(who, bench.get("label", ""))] = bench
 
-    try:
-        curl = subprocess.run(["curl", "--version"], capture_output=True, text=True,
-                              check=True).stdout.split()[1]
-    except (OSError, subprocess.CalledProcessError, IndexError):
-        curl = "?"
-    names = {"Ours": "CSmtp", "Curl": f"curl {curl}"}
+    names = {"Ours": "CSmtp", "Curl": f"curl {curl_version()}"}
 
     print("| client | trusted CAs | sessions | median ms | p95 ms | max ms "
           "| server: median ms | p95 ms | max ms | client - server, most ms "

@@ -2,14 +2,12 @@
 """Turns Google Benchmark JSON (from stdin or a file) into a Markdown table
 that sets each of our benchmarks beside its peer's: Ours_X/N against
 <Peer>_X/N, with the throughput ratio ours / peer."""
-import json
-import sys
 
-from bench_machine import machine_line
+from bench_machine import machine_line, read_results
 
 
 def main():
-    data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
+    data = read_results()
     rows = {}
     for bench in data["benchmarks"]:
         if bench.get("run_type") == "aggregate" and bench.get("aggregate_name") != "median":

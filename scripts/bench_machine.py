@@ -1,4 +1,27 @@
-"""The machine line under a benchmark table, shared by the table makers."""
+"""What the table makers share: reading Google Benchmark's JSON output, the
+curl version, and the machine line under a table."""
+import json
+import subprocess
+import sys
+
+
+def read_results():
+    """The JSON of the file named by the first argument, or of stdin; exits with
+    the benchmark's message when any benchmark reported an error."""
+    data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
+    for bench in data["benchmarks"]:
+        if bench.get("error_occurred"):
+            sys.exit(f"{bench['name']}: {bench.get('error_message')}")
+    return data
+
+
+def curl_version():
+    """The installed curl's version number, or '?'."""
+    try:
+        return subprocess.run(["curl", "--version"], capture_output=True, text=True,
+                              check=True).stdout.split()[1]
+    except (OSError, subprocess.CalledProcessError, IndexError):
+        return "?"
 
 
 def machine_line(context):
