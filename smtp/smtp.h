@@ -39,6 +39,7 @@
 #include "smtp/body_text.h"
 #include "smtp/command_table.h"
 #include "smtp/message_header.h"
+#include "smtp/smtp_abort.h"
 #include "smtp/smtp_error.h"
 
 enum SmtpSecurity : std::int32_t {
@@ -71,6 +72,14 @@ inline constexpr std::string_view kTraceCredentialMarker = "<credentials hidden>
 
 // The default sink: the system log at debug priority (syslog LOG_DEBUG).
 SmtpTraceSink SystemLogTraceSink();
+
+// What the client is about to do, for an owner that shows progress. Each
+// stage is announced once as it begins, on the client's thread:
+// kConnecting before the host is looked up, kSecuring before a TLS
+// handshake (from the start or after STARTTLS), kLoggingIn before the first
+// AUTH line, kSending before MAIL FROM, kClosing before QUIT.
+enum class SmtpStage { kConnecting, kSecuring, kLoggingIn, kSending, kClosing };
+using SmtpStageSink = std::function<void(SmtpStage stage)>;
 
 class CSmtp {
   public:
@@ -135,8 +144,8 @@ class CSmtp {
     // On failure the connection is closed and the first error raised again.
     // QUIT is sent first once EHLO was answered, unless the last reply began
     // with 530 or the channel itself failed (102, 103, 109, 400, 402, 408,
-    // 414, 418: it could not carry QUIT); a failing QUIT takes the first
-    // error's place.
+    // 414, 418, and 419 after an abort: it could not carry QUIT); a failing
+    // QUIT takes the first error's place.
     bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security, bool authenticate,
                      const char* login, const char* password);
     // Sends QUIT when greeted, then closes the socket. The socket is closed
@@ -179,6 +188,12 @@ class CSmtp {
     void SetWaitLimit(std::chrono::milliseconds limit) noexcept { m_waitLimit = limit; }
     // The clock of the Date line; std::time until replaced.
     void SetClock(SmtpClock clock) { m_clock = std::move(clock); }
+    // Lets another thread end the exchange (smtp/smtp_abort.h): once abort
+    // fires, every operation raises 419 and closes without QUIT. Null: none.
+    void SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept { m_abort = std::move(abort); }
+    // Receives the stages above; none until set. What the sink throws is
+    // dropped.
+    void SetStageSink(SmtpStageSink sink) { m_stage = std::move(sink); }
 
     // The last complete reply as received, NUL-terminated, cut to the
     // receive buffer; empty before the first reply.
@@ -225,6 +240,9 @@ class CSmtp {
     void Trace(std::string_view text) const;
     // The wait for one poll: row seconds, capped by the test limit.
     int WaitMillis(std::int32_t seconds) const noexcept;
+    // The abort's descriptor, polled beside the socket; -1 without one.
+    int AbortDescriptor() const noexcept { return m_abort ? m_abort->Descriptor() : -1; }
+    void Announce(SmtpStage stage) const noexcept;
 
     // The transaction's parts.
     void CheckMailTexts() const;
@@ -278,6 +296,8 @@ class CSmtp {
     std::string m_dataTraceHold;  // kGrouped blocks not yet traced
     std::chrono::milliseconds m_waitLimit{0};
     SmtpClock m_clock;
+    std::shared_ptr<const SmtpAbort> m_abort;
+    SmtpStageSink m_stage;
     // Data blocks traced but not yet written (QueueData).
     std::string m_outbox;
     // Between the server's 354 and the reply to the end of data.

@@ -49,6 +49,7 @@ void CSmtp::Authenticate(bool authenticate, const char* login, const char* passw
     if (m_password.empty()) {
         throw ECSmtp(ERR_NO_PASSWORD);
     }
+    Announce(SmtpStage::kLoggingIn);
     // A fixed order of preference; the server's order plays no part.
     const char* offer = m_recvBuffer.get();
     if (ReplyHasKeyword(offer, "LOGIN")) {

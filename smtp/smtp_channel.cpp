@@ -25,12 +25,14 @@ constexpr std::size_t kOutboxFlush = std::size_t{64} * 1024;
 // Grouped data blocks are traced once they reach this size.
 constexpr std::size_t kTraceGroup = 4096;
 
-// One bounded wait; 109 when it fails, 402 when it runs out.
-short WaitOrRaise(int fd, short events, int millis) {
+// One bounded wait; 109 when it fails, 402 when it runs out, 419 when the
+// owner aborts.
+short WaitOrRaise(int fd, short events, int millis, int abortFd) {
     short revents = 0;
-    switch (WaitForSocket(fd, events, millis, &revents)) {
+    switch (WaitForSocket(fd, events, millis, &revents, abortFd)) {
         case WaitResult::kFailed: throw ECSmtp(ERR_SELECT);
         case WaitResult::kTimeout: throw ECSmtp(ERR_NOT_RESPONDING);
+        case WaitResult::kAborted: throw ECSmtp(ERR_CANCELLED);
         case WaitResult::kReady: break;
     }
     return revents;
@@ -126,7 +128,7 @@ void CSmtp::WriteAll(std::string_view bytes, const SmtpCommandSpec& row) {
     }
     std::size_t offset = 0;
     while (offset < bytes.size()) {
-        WaitOrRaise(m_socket, POLLOUT, WaitMillis(row.sendTimeout));
+        WaitOrRaise(m_socket, POLLOUT, WaitMillis(row.sendTimeout), AbortDescriptor());
         const ssize_t sent =
             send(m_socket, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
         if (sent < 0 && WouldBlock(errno)) {
@@ -146,7 +148,7 @@ void CSmtp::TransmitTls(std::string_view bytes, const SmtpCommandSpec& row) {
     const SigpipeGuard noSigpipe;
     while (offset < bytes.size()) {
         const short events = wantRead ? POLLIN : POLLOUT;
-        WaitOrRaise(m_socket, events, WaitMillis(row.sendTimeout));
+        WaitOrRaise(m_socket, events, WaitMillis(row.sendTimeout), AbortDescriptor());
         std::size_t written = 0;
         const int result =
             SSL_write_ex(tls, bytes.data() + offset, bytes.size() - offset, &written);
@@ -170,7 +172,7 @@ std::size_t CSmtp::Receive(const SmtpCommandSpec& row) {
         return ReceiveTls(row);
     }
     for (;;) {
-        WaitOrRaise(m_socket, POLLIN, WaitMillis(row.recvTimeout));
+        WaitOrRaise(m_socket, POLLIN, WaitMillis(row.recvTimeout), AbortDescriptor());
         const ssize_t got = recv(m_socket, m_recvBuffer.get(), kMaxChunk, 0);
         if (got < 0 && WouldBlock(errno)) {
             continue;
@@ -197,7 +199,8 @@ std::size_t CSmtp::ReceiveTls(const SmtpCommandSpec& row) {
     const SigpipeGuard noSigpipe;
     for (;;) {
         if (wait) {
-            WaitOrRaise(m_socket, wantWrite ? POLLOUT : POLLIN, WaitMillis(row.recvTimeout));
+            WaitOrRaise(m_socket, wantWrite ? POLLOUT : POLLIN, WaitMillis(row.recvTimeout),
+                        AbortDescriptor());
         }
         std::size_t count = 0;
         const int result = SSL_read_ex(tls, chunk.data(), chunk.size(), &count);
@@ -268,7 +271,7 @@ void CSmtp::TlsHandshake() {
     const SigpipeGuard noSigpipe;
     for (;;) {
         if (events != 0) {
-            WaitOrRaise(m_socket, events, WaitMillis(kConnectTimeout));
+            WaitOrRaise(m_socket, events, WaitMillis(kConnectTimeout), AbortDescriptor());
         }
         const int result = SSL_connect(tls.get());
         const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(tls.get(), result);

@@ -107,3 +107,14 @@ int CSmtp::WaitMillis(std::int32_t seconds) const noexcept {
     const std::int64_t limit = m_waitLimit.count();
     return static_cast<int>(limit > 0 && limit < table ? limit : table);
 }
+
+void CSmtp::Announce(SmtpStage stage) const noexcept {
+    // Progress is for show; a failing sink must not end an exchange (or,
+    // from the closing QUIT, a destructor).
+    try {
+        if (m_stage) {
+            m_stage(stage);
+        }
+    } catch (...) {
+    }
+}

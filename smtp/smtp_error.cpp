@@ -29,6 +29,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_NO_RECIPIENT_ADDRESS: return "Undefined recipent mail";
         case ERR_COMMAND_TOO_LONG: return "Command line is too long for the send buffer";
         case ERR_LINE_BREAK_IN_FIELD: return "Line break in a mail address or header text";
+        case ERR_BAD_PORT: return "Port number is out of range";
         case ERR_REPLY_MAIL_FROM: return "Server returned error after sending MAIL FROM";
         case ERR_REPLY_EHLO: return "Server returned error after sending EHLO";
         case ERR_REPLY_AUTH_PLAIN: return "Server returned error after sending AUTH PLAIN";
@@ -59,6 +60,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_STARTTLS_UNSUPPORTED: return "The STARTTLS command is not supported by the server";
         case ERR_AUTH_LOGIN_UNSUPPORTED: return "AUTH LOGIN is not supported by the server";
         case ERR_REPLY_TOO_LONG: return "Server reply is too long";
+        case ERR_CANCELLED: return "Exchange cancelled";
         default: return "Undefined error id";  // ERR_SELECT and ERR_CONNECT_TIMEOUT too
     }
 }

@@ -35,6 +35,7 @@ enum SmtpError : std::int32_t {
     ERR_NO_RECIPIENT_ADDRESS = 209,
     ERR_COMMAND_TOO_LONG = 210,     // a command line that would not fit the send buffer
     ERR_LINE_BREAK_IN_FIELD = 211,  // CR or LF in an address or a header text
+    ERR_BAD_PORT = 212,             // a port text whose number is not 0..65535
     ERR_REPLY_MAIL_FROM = 300,
     ERR_REPLY_EHLO = 301,
     ERR_REPLY_AUTH_PLAIN = 302,
@@ -65,6 +66,7 @@ enum SmtpError : std::int32_t {
     ERR_STARTTLS_UNSUPPORTED = 416,
     ERR_AUTH_LOGIN_UNSUPPORTED = 417,
     ERR_REPLY_TOO_LONG = 418,  // a reply that never ends within a sane size
+    ERR_CANCELLED = 419,       // the owner ended the exchange (SmtpAbort)
 };
 
 class ECSmtp {

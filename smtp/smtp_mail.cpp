@@ -72,6 +72,7 @@ void CSmtp::SendMail() {
         OpenSession(m_server.c_str(), m_port, SECURITY_KEEP, m_authenticate, nullptr, nullptr);
     }
     try {
+        Announce(SmtpStage::kSending);
         RunTransaction();
     } catch (const ECSmtp& failure) {
         AbandonTransaction(failure.Code());

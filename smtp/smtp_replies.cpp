@@ -58,6 +58,7 @@ void CSmtp::UpgradeToTls() {
     if (code != 220 || m_replyTrailing != 0) {
         throw ECSmtp(ERR_REPLY_STARTTLS);
     }
+    Announce(SmtpStage::kSecuring);
     TlsHandshake();
 }
 

@@ -65,7 +65,8 @@ bool ChannelIsBroken(std::int32_t code) noexcept {
         case ERR_NOT_RESPONDING:
         case ERR_NO_MEMORY:
         case ERR_TLS:
-        case ERR_REPLY_TOO_LONG: return true;
+        case ERR_REPLY_TOO_LONG:
+        case ERR_CANCELLED: return true;
         default: return false;
     }
 }
@@ -79,6 +80,10 @@ void CSmtp::Connect(const char* host, std::uint16_t port) {
     server.sin_family = AF_INET;
     server.sin_port = NetworkPort(port);
     const std::optional<in_addr> address = ResolveIpv4(host);
+    // The lookup cannot be woken; an abort during it is seen here.
+    if (m_abort && m_abort->Aborted()) {
+        throw ECSmtp(ERR_CANCELLED);
+    }
     if (!address) {
         throw ECSmtp(ERR_RESOLVE);
     }
@@ -99,9 +104,11 @@ void CSmtp::Connect(const char* host, std::uint16_t port) {
         throw ECSmtp(ERR_CONNECT);
     }
     short revents = 0;
-    switch (WaitForSocket(m_socket, POLLOUT, WaitMillis(kConnectTimeout), &revents)) {
+    switch (WaitForSocket(m_socket, POLLOUT, WaitMillis(kConnectTimeout), &revents,
+                          AbortDescriptor())) {
         case WaitResult::kFailed: throw ECSmtp(ERR_SELECT);
         case WaitResult::kTimeout: throw ECSmtp(ERR_CONNECT_TIMEOUT);
+        case WaitResult::kAborted: throw ECSmtp(ERR_CANCELLED);
         case WaitResult::kReady: break;
     }
     // A refused connection also shows as writable; its error tells.
@@ -121,6 +128,7 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
     m_recvBuffer[0] = '\0';
     m_peerName = host == nullptr ? "" : host;
     try {
+        Announce(SmtpStage::kConnecting);
         Connect(m_peerName.c_str(), port);
         if (security != SECURITY_KEEP) {
             m_security = security;
@@ -128,6 +136,7 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
         if (m_security == SECURITY_STARTTLS || m_security == SECURITY_TLS) {
             InitTls();
             if (m_security == SECURITY_TLS) {
+                Announce(SmtpStage::kSecuring);
                 TlsHandshake();
             }
         }
@@ -156,6 +165,7 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
 void CSmtp::CloseSession() {
     std::optional<ECSmtp> quitFailure;
     if (m_connected) {
+        Announce(SmtpStage::kClosing);
         try {
             SendQuit();
         } catch (const ECSmtp& failure) {

@@ -1,18 +1,23 @@
 #include "smtp/socket_io.h"
 
+#include <array>
 #include <cerrno>
 #include <ctime>
 
-WaitResult WaitForSocket(int fd, short events, int millis, short* revents) {
-    pollfd entry{fd, events, 0};
+WaitResult WaitForSocket(int fd, short events, int millis, short* revents, int abortFd) {
+    std::array<pollfd, 2> entries{pollfd{fd, events, 0}, pollfd{abortFd, POLLIN, 0}};
+    const nfds_t count = abortFd >= 0 ? 2 : 1;
     for (;;) {
-        const int ready = poll(&entry, 1, millis);
+        const int ready = poll(entries.data(), count, millis);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        *revents = entry.revents;
+        *revents = entries[0].revents;
         if (ready < 0) {
             return WaitResult::kFailed;
+        }
+        if (count == 2 && entries[1].revents != 0) {
+            return WaitResult::kAborted;
         }
         return ready == 0 ? WaitResult::kTimeout : WaitResult::kReady;
     }
