@@ -17,6 +17,8 @@
 #include "setup/logon_name.h"
 #include "setup/message_boxes.h"
 #include "setup/port_switching.h"
+#include "setup/register_flow.h"
+#include "setup/test_mail_runner.h"
 
 namespace {
 
@@ -52,7 +54,8 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent) {
 CSetupDlg::CSetupDlg(SetupDlgServices services, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_services(std::move(services)) {
+      m_services(std::move(services)),
+      m_testMail(std::make_unique<TestMailRunner>()) {
     if (m_services.storeFile.empty()) {
         m_services.storeFile = DefaultStorePath();
     }
@@ -134,6 +137,47 @@ void CSetupDlg::OnOK() {
         return;
     }
     RegisterAndTest();
+}
+
+void CSetupDlg::RegisterAndTest() {
+    RegistryStore store(m_services.storeFile);
+    const SettingsKeyChoice settings = SettleSettingsKey(store);
+    const auto storeFailed = [this, &store] {
+        m_boxes->Ok(QString::fromUtf8(kStoreFailedMessage) + QLatin1Char('\n') +
+                    QString::fromStdString(store.DatabaseFile().string()));
+    };
+    if (!m_boxes->YesNo(QString::fromUtf8(kTestQuestion))) {
+        if (!RecordFailedTest(store, settings)) {
+            storeFailed();
+            return;
+        }
+        m_boxes->Ok(QString::fromUtf8(kTestDeclinedMessage));
+        return;
+    }
+    if (!ValidateFields()) {
+        return;
+    }
+    const std::optional<SettingsRecord> record = RecordFromFields(Fields());
+    if (!record) {
+        m_boxes->Ok(QString::fromUtf8(kUnholdableTextMessage));
+        return;
+    }
+    m_record = *record;
+    if (m_testMail->Run(this, TestMailArgumentsFor(m_record), m_services.testMail) != 0) {
+        if (!RecordFailedTest(store, settings)) {
+            storeFailed();
+            return;
+        }
+        m_boxes->Ok(QString::fromUtf8(kTestFailedMessage));
+        return;
+    }
+    // Read afresh, as stored: the form could not be edited meanwhile.
+    const std::optional<SettingsRecord> tested = RecordFromFields(Fields());
+    if (!tested || !StoreTestedSettings(store, settings, *tested)) {
+        storeFailed();
+        return;
+    }
+    m_boxes->Ok(QString::fromUtf8(kSettingsStoredMessage));
 }
 
 void CSetupDlg::OnCancel() {

@@ -16,10 +16,12 @@
 
 #include "settings/settings_record.h"
 #include "setup/form_fields.h"
+#include "setup/test_mail.h"
 
 class MessageBoxes;
 class QCheckBox;
 class QLineEdit;
+class TestMailRunner;
 
 // What the form takes from the system. Tests replace each part.
 struct SetupDlgServices {
@@ -30,6 +32,9 @@ struct SetupDlgServices {
     std::function<std::string()> logonName;
     // Where messages go; boxes owned by the form when null. Not owned.
     MessageBoxes* messageBoxes = nullptr;
+    // Passed to every test mail (wait limit, clock, trace, report); the
+    // abort and the stage sink are the form's own.
+    TestMailOptions testMail{};
 };
 
 class CSetupDlg : public QDialog {
@@ -72,10 +77,19 @@ class CSetupDlg : public QDialog {
     void SetFields(const FormFields& fields);
     const SettingsRecord& Record() const { return m_record; }
 
+    // The runner of the test mail, whose progress window tests drive.
+    TestMailRunner& TestMail() { return *m_testMail; }
+
   protected:
-    // What the register button does once the fields are valid. The register
-    // and test flow overrides this; until then the form only validates.
-    virtual void RegisterAndTest() {}
+    // What the register button does once the fields are valid, in order:
+    // settle the scramble key (register_flow.h); ask whether to test; on No
+    // record CONFIG_ERR = 1 and say the notifier cannot be used yet; on Yes
+    // validate again, send the test mail from the fields in CP932 while the
+    // form waits (test_mail_runner.h), then on failure or Cancel record
+    // CONFIG_ERR = 1 and show the failure message, and on success store
+    // every setting with CONFIG_ERR = 0 and the brand key and say so. A
+    // store that cannot be written is reported instead of the outcome.
+    virtual void RegisterAndTest();
 
     MessageBoxes& Boxes() { return *m_boxes; }
 
@@ -92,4 +106,5 @@ class CSetupDlg : public QDialog {
     MessageBoxes* m_boxes = nullptr;
     std::map<int, QWidget*> m_controls;
     SettingsRecord m_record;
+    std::unique_ptr<TestMailRunner> m_testMail;
 };

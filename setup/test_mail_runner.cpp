@@ -1,0 +1,124 @@
+#include "setup/test_mail_runner.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <vector>
+
+#include "setup/test_progress_dialog.h"
+
+namespace {
+
+// Disables the owner's controls (not its windows: the progress window is
+// one of its children) and enables them again on the way out.
+class DisabledControls {
+  public:
+    explicit DisabledControls(QWidget* owner) {
+        if (owner == nullptr) {
+            return;
+        }
+        for (QWidget* control : owner->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!control->isWindow() && control->isEnabled()) {
+                control->setEnabled(false);
+                m_disabled.emplace_back(control);
+            }
+        }
+    }
+    ~DisabledControls() {
+        for (const QPointer<QWidget>& control : m_disabled) {
+            if (control) {
+                control->setEnabled(true);
+            }
+        }
+    }
+    DisabledControls(const DisabledControls&) = delete;
+    DisabledControls& operator=(const DisabledControls&) = delete;
+
+  private:
+    std::vector<QPointer<QWidget>> m_disabled;
+};
+
+void ReportFailure(const TestMailOptions& options, const ECSmtp& failure) {
+    std::FILE* report = options.report != nullptr ? options.report : stdout;
+    std::fprintf(report, "Error: %s.\n", failure.Describe().c_str());
+    std::fflush(report);
+}
+
+}  // namespace
+
+TestMailRunner::~TestMailRunner() {
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
+                        const TestMailOptions& options) {
+    // One test mail at a time: g_boundary is process-wide.
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    std::shared_ptr<SmtpAbort> abort;
+    try {
+        abort = std::make_shared<SmtpAbort>();
+    } catch (const ECSmtp& failure) {
+        ReportFailure(options, failure);
+        return 1;
+    }
+    const std::uint64_t run = ++m_run;
+    TestProgressDialog dialog(owner);
+    m_dialog = &dialog;
+
+    // The worker reaches the window only through events queued to this
+    // object, which checks that the run is still the one on show.
+    TestMailOptions workerOptions = options;
+    workerOptions.abort = abort;
+    workerOptions.onStage = [this, run](SmtpStage stage) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, run, stage] {
+                if (run == m_run && m_dialog != nullptr) {
+                    m_dialog->ShowStage(stage);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        m_worker = std::thread([this, run, arguments, workerOptions] {
+            int result = 1;
+            try {
+                result = SendTestMail(arguments.host.c_str(), arguments.portText.c_str(),
+                                      arguments.login.c_str(), arguments.password.c_str(),
+                                      arguments.userAddress.c_str(), arguments.subject.c_str(),
+                                      arguments.senderAddress.c_str(), arguments.boundary.c_str(),
+                                      arguments.securityMode, arguments.bodySource.c_str(),
+                                      workerOptions);
+            } catch (...) {
+                // Out of memory or the like: the test did not pass.
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, run, result] {
+                    if (run == m_run && m_dialog != nullptr) {
+                        m_dialog->Finish(result);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        m_dialog = nullptr;
+        ReportFailure(options, ECSmtp(ERR_NO_MEMORY));
+        return 1;
+    }
+
+    int outcome = QDialog::Rejected;
+    {
+        const DisabledControls disabled(owner);
+        outcome = dialog.exec();
+    }
+    m_dialog = nullptr;
+    if (outcome != QDialog::Accepted) {
+        abort->Abort();
+        return 1;
+    }
+    return dialog.Result();
+}

@@ -1,0 +1,39 @@
+// Runs the test mail on a worker thread while the form waits, disabled but
+// painted, behind a modal progress window with a Cancel button.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <thread>
+
+#include "setup/register_flow.h"
+#include "setup/test_mail.h"
+
+class QWidget;
+class TestProgressDialog;
+
+class TestMailRunner final : public QObject {
+  public:
+    explicit TestMailRunner(QObject* parent = nullptr) : QObject(parent) {}
+    // Waits for a worker still running: after Cancel it only has to notice
+    // (a host-name lookup in progress cannot be woken).
+    ~TestMailRunner() override;
+
+    TestMailRunner(const TestMailRunner&) = delete;
+    TestMailRunner& operator=(const TestMailRunner&) = delete;
+
+    // Sends the test mail with `arguments` and returns SendTestMail's
+    // result. The owner's controls are disabled until it returns. Cancel
+    // (or Esc, or closing the progress window) ends the exchange at once
+    // and returns 1 without waiting for the worker. options.abort and
+    // options.onStage are the runner's own; the rest is passed on.
+    int Run(QWidget* owner, const TestMailArguments& arguments, const TestMailOptions& options);
+
+    // The progress window of the run in progress; null between runs.
+    TestProgressDialog* Progress() const { return m_dialog; }
+
+  private:
+    std::thread m_worker;
+    std::uint64_t m_run = 0;
+    TestProgressDialog* m_dialog = nullptr;
+};

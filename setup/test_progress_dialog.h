@@ -1,0 +1,35 @@
+// The small modal window shown while the test mail is on its way: what the
+// client is doing, and a Cancel button.
+#pragma once
+
+#include <QDialog>
+
+#include "smtp/smtp.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The line shown for each stage (UTF-8).
+const char* StageMessage(SmtpStage stage);
+
+class TestProgressDialog final : public QDialog {
+  public:
+    // Captioned like the message boxes, with the owner's font; shows the
+    // connecting stage until told otherwise.
+    explicit TestProgressDialog(QWidget* owner);
+
+    void ShowStage(SmtpStage stage);
+    // Ends exec() with Accepted and keeps the test's result.
+    void Finish(int result);
+    int Result() const { return m_result; }
+
+    QString StageText() const;
+    QPushButton* CancelButton() const { return m_cancel; }
+
+  private:
+    QLabel* m_stage = nullptr;
+    QProgressBar* m_bar = nullptr;
+    QPushButton* m_cancel = nullptr;
+    int m_result = 1;
+};
