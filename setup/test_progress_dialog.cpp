@@ -1,6 +1,5 @@
 #include "setup/test_progress_dialog.h"
 
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -32,7 +31,7 @@ TestProgressDialog::TestProgressDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("testProgress"));
-    setWindowTitle(QCoreApplication::applicationName());
+    setWindowTitle(QString::fromUtf8(kProgressCaption));
     if (owner != nullptr) {
         setFont(owner->font());
     }

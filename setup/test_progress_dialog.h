@@ -10,12 +10,14 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+inline constexpr const char* kProgressCaption = "通信のテスト";
+
 // The line shown for each stage (UTF-8).
 const char* StageMessage(SmtpStage stage);
 
 class TestProgressDialog final : public QDialog {
   public:
-    // Captioned like the message boxes, with the owner's font; shows the
+    // Captioned kProgressCaption, with the owner's font; shows the
     // connecting stage until told otherwise.
     explicit TestProgressDialog(QWidget* owner);
 

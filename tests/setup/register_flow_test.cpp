@@ -1,0 +1,539 @@
+// The register button end to end: the real form, a settings store in a
+// temporary folder and a real SMTP server on 127.0.0.1 that speaks TLS from
+// the first byte and wants AUTH; plus the flow's own mapping of the form to
+// the test mail's arguments.
+#include "setup/register_flow.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QTimer>
+#include <QtTest>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "settings/key_paths.h"
+#include "settings/registry_store.h"
+#include "settings/registry_value.h"
+#include "settings/settings_loader.h"
+#include "setup/cp932_text.h"
+#include "setup/form_template.h"
+#include "setup/message_boxes.h"
+#include "setup/setup_dlg.h"
+#include "setup/test_mail_runner.h"
+#include "setup/test_progress_dialog.h"
+#include "tests/settings/temp_folder.h"
+#include "tests/smtp/child_process.h"
+#include "tests/smtp/test_account.h"
+#include "tests/smtp/test_certificates.h"
+#include "typing.h"
+
+namespace {
+
+// 00:00:00 on 1 January 2027, UTC (the tests run with TZ=UTC).
+constexpr std::time_t kNewYear = 1798761600;
+
+// Every box the form shows, in order, as "ok: text" or "yes/no: text";
+// questions are answered from `answers`.
+struct ScriptedBoxes final : MessageBoxes {
+    QStringList shown;
+    QList<bool> answers;
+
+    void Ok(const QString& text) override { shown << QStringLiteral("ok: ") + text; }
+    bool YesNo(const QString& text) override {
+        shown << QStringLiteral("yes/no: ") + text;
+        return !answers.isEmpty() && answers.takeFirst();
+    }
+};
+
+QString Ok(const char* text) {
+    return QStringLiteral("ok: ") + QString::fromUtf8(text);
+}
+const QString kAsked = QStringLiteral("yes/no: ") + QString::fromUtf8(kTestQuestion);
+
+// A port on 127.0.0.1 that refuses connections: bound, then closed.
+std::uint16_t ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// A server that takes connections (the kernel completes them) and never
+// says a word.
+class SilentServer {
+  public:
+    SilentServer() : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_fd, 8);
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentServer() { close(m_fd); }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    std::uint16_t Port() const { return m_port; }
+
+  private:
+    int m_fd;
+    std::uint16_t m_port = 0;
+};
+
+QByteArray FileBytes(const std::filesystem::path& file) {
+    QFile f(QString::fromStdString(file.string()));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Cp932(const QString& text) {
+    const std::optional<std::string> bytes = TextToCp932(text);
+    return bytes ? QByteArray::fromStdString(*bytes) : QByteArray("(not CP932)");
+}
+
+// What the user types on the form for every run that should pass.
+FormFields Entered(std::uint16_t smtpPort) {
+    FormFields fields;
+    fields.eMail = "user@example.test";
+    fields.smtpServer = "127.0.0.1";
+    fields.popServer = "pop.example.test";
+    fields.account = QString::fromUtf8(kTestUser);
+    fields.password = QString::fromUtf8(kTestPassword);
+    // As typed, blank and trailing letter included: the port is what the
+    // digits say.
+    fields.smtpPortNo = QStringLiteral(" %1x").arg(smtpPort);
+    fields.popPortNo = "110";
+    fields.to = "notify@example.test";
+    fields.userName = QString::fromUtf8(kAllLogonNamesText);
+    fields.onSubject = QStringLiteral("電源オン");
+    fields.offSubject = QStringLiteral("電源オフ");
+    fields.powerOn = true;
+    fields.powerOff = false;
+    // The encrypted-password box, which clears SSL: neither changes how the
+    // test mail goes (always TLS from the start).
+    fields.ssl = false;
+    fields.auth = true;
+    return fields;
+}
+
+// One form on one store, with scripted boxes; test mails are dated 1
+// January 2027 and wait at most `waitLimit` for anything.
+class Form {
+  public:
+    explicit Form(const std::filesystem::path& store, std::chrono::milliseconds waitLimit = {}) {
+        m_report.reset(std::tmpfile());
+        SetupDlgServices services;
+        services.storeFile = store;
+        services.logonName = [] { return std::string("tester"); };
+        services.messageBoxes = &boxes;
+        services.testMail.clock = [] { return kNewYear; };
+        services.testMail.waitLimit = waitLimit;
+        services.testMail.report = m_report.get();
+        dlg = std::make_unique<CSetupDlg>(std::move(services));
+        dlg->OnInitDialog();
+        dlg->show();
+    }
+
+    QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(dlg->Control(id)); }
+    QPushButton* Register() const { return qobject_cast<QPushButton*>(dlg->Control(ID_REGISTER)); }
+
+    void Type(const FormFields& fields) {
+        for (const auto& [id, text] :
+             {std::pair{ID_EMAIL, fields.eMail}, {ID_SMTP_SERVER, fields.smtpServer},
+              {ID_POP_SERVER, fields.popServer}, {ID_ACCOUNT, fields.account},
+              {ID_PASSWORD, fields.password}, {ID_TO, fields.to},
+              {ID_ON_SUBJECT, fields.onSubject}, {ID_OFF_SUBJECT, fields.offSubject}}) {
+            Retype(Edit(id), text);
+        }
+        for (const auto& [id, ticked] : {std::pair{ID_POWER_ON, fields.powerOn},
+                                         {ID_POWER_OFF, fields.powerOff},
+                                         {ID_SSL, fields.ssl}, {ID_AUTH, fields.auth}}) {
+            auto* box = qobject_cast<QCheckBox*>(dlg->Control(id));
+            if (box->isChecked() != ticked) {
+                box->click();  // as a user does, so the ports switch
+            }
+        }
+        // Typed last: the boxes have just preset them.
+        Retype(Edit(ID_SMTP_PORT), fields.smtpPortNo);
+        Retype(Edit(ID_POP_PORT), fields.popPortNo);
+    }
+
+    // Presses the register button; `during` runs (on the form's thread)
+    // each time the event loop turns while the progress window is up.
+    void Press(bool answer, const std::function<void(TestProgressDialog&)>& during = {}) {
+        boxes.answers << answer;
+        QTimer watcher;
+        watcher.setInterval(1);
+        QObject::connect(&watcher, &QTimer::timeout, [this, &during] {
+            TestProgressDialog* progress = dlg->TestMail().Progress();
+            if (progress != nullptr && progress->isVisible()) {
+                sawProgress = true;
+                formDisabledMeanwhile = formDisabledMeanwhile && !Register()->isEnabled() &&
+                                        !Edit(ID_PASSWORD)->isEnabled();
+                stagesSeen << progress->StageText();
+                if (during) {
+                    during(*progress);
+                }
+            }
+        });
+        watcher.start();
+        QTest::mouseClick(Register(), Qt::LeftButton);
+    }
+
+    // Whether every control takes input again.
+    bool Usable() const {
+        return Register()->isEnabled() && Edit(ID_EMAIL)->isEnabled() &&
+               Edit(ID_PASSWORD)->isEnabled();
+    }
+
+    QByteArray Report() const {
+        std::fflush(m_report.get());
+        std::rewind(m_report.get());
+        QByteArray text;
+        for (int c = 0; (c = std::fgetc(m_report.get())) != EOF;) {
+            text.append(static_cast<char>(c));
+        }
+        return text;
+    }
+
+    ScriptedBoxes boxes;
+    std::unique_ptr<CSetupDlg> dlg;
+    bool sawProgress = false;
+    bool formDisabledMeanwhile = true;
+    QSet<QString> stagesSeen;
+
+  private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> m_report;
+};
+
+std::optional<std::uint32_t> ConfigErr(const RegistryStore& store, std::string_view path) {
+    const std::optional<RegistryKey> key = store.OpenKey(path);
+    if (!key) {
+        return std::nullopt;
+    }
+    const std::optional<RegistryValue> value = key->QueryValue(kConfigErrName);
+    if (!value || value->type != REG_DWORD || value->data.size() != 4) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(LowByteOf(value));
+}
+
+// The settings key of whichever key the clock made: there are sixty.
+std::optional<std::string> OnlySettingsKey(const RegistryStore& store) {
+    std::optional<std::string> found;
+    for (int second = 0; second < 60; ++second) {
+        const std::string path = SettingsKeyPath(ScrambleKeyFromSeconds(second));
+        if (store.OpenKey(path)) {
+            if (found) {
+                return std::nullopt;
+            }
+            found = path;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+class RegisterFlowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        m_certificates = std::make_unique<TestCertificates>();  // trusted from here on
+        m_server = std::make_unique<ServerProcess>(std::vector<std::string>{
+            WAKEBELL_DEBIAN_PYTHON, WAKEBELL_AIOSMTPD_SERVER, "--cert",
+            m_certificates->File("server.pem"), "--key", m_certificates->File("server.key"),
+            "--user", std::string(kTestUser), "--password", std::string(kTestPassword),
+            "--auth-required", "--record", m_mails.Path().string()});
+    }
+    void cleanupTestCase() { m_server.reset(); }
+
+    void theTenArgumentsComeFromTheFieldsAndNotFromTheBoxes() {
+        SettingsRecord record;
+        record.szTo = "own@example.test";
+        record.smtp = "smtp.example.test";
+        record.pop = "pop.example.test";
+        record.account = "taro";
+        record.password = "secret";
+        record.smtpPortNo = " 25x";
+        record.popPortNo = "995";
+        record.eMail = "notify@example.test";
+        record.subject = "on";
+        TestMailArguments expected;
+        expected.host = "smtp.example.test";
+        expected.portText = " 25x";
+        expected.login = "taro";
+        expected.password = "secret";
+        expected.userAddress = "own@example.test";
+        expected.subject = "test mail";
+        expected.senderAddress = "notify@example.test";
+        expected.boundary = "test";
+        expected.securityMode = 1;
+        expected.bodySource = "\x07";
+        for (const auto& [ssl, auth] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+            record.ssl = ssl;
+            record.auth = auth;
+            QVERIFY(TestMailArgumentsFor(record) == expected);
+        }
+    }
+
+    // Yes with good settings: the mail arrives and everything is stored;
+    // then a wrong password fails and keeps what was stored.
+    void aSentTestMailStoresEverythingAndAFailedOneKeepsIt() {
+        TempFolder folder;
+        const std::filesystem::path storeFile = folder.Path() / "registry.db";
+        const std::uint16_t tls = m_server->Port("tls");
+        const FormFields entered = Entered(tls);
+        {
+            Form form(storeFile);
+            form.Type(entered);
+            form.Press(true);
+            QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kSettingsStoredMessage)}));
+            QCOMPARE(form.Report(), QByteArray("Mail was send successfully.\n"));
+            QVERIFY(form.sawProgress);
+            QVERIFY(form.formDisabledMeanwhile);
+            QVERIFY(form.Usable());
+        }
+        // The mail as the server took it: envelope, header and body.
+        const std::filesystem::path mail = LatestMail();
+        QCOMPARE(FileBytes(std::filesystem::path(mail).replace_extension(".envelope")),
+                 QByteArray("notify@example.test\nuser@example.test\n"));
+        const QByteArray data = FileBytes(mail);
+        const QByteArray header =
+            "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+            "From: user@example.test <notify@example.test>\r\n"
+            "X-Mailer: Wakebell x64 Version 3.0\r\n"
+            "Reply-To: user@example.test\r\n"
+            "X-Priority: 3 (Normal)\r\n"
+            "To: <user@example.test>\r\n"
+            "Subject: test mail\r\n"
+            "MIME-Version: 1.0\r\n"
+            "Content-Type: multipart/mixed; boundary=\"test\"\r\n"
+            "\r\n"
+            "--test\r\n"
+            "Content-type: text/plain; charset=Shift_JIS\r\n"
+            "Content-Transfer-Encoding: 8bit\r\n"
+            "\r\n";
+        QVERIFY2(data.startsWith(header), data.constData());
+        const QList<QByteArray> body = data.mid(header.size()).split('\n');
+        const QStringList lines = {
+            QStringLiteral("Wakebell　テストOKです。"),
+            QStringLiteral("このデスクトップアプリは電源の状態が変わったとき指定された"),
+            QStringLiteral("メールアドレスにメールを送信するものです。"),
+            QStringLiteral("送信するメールの種類はログオン、ログオフ、スリープ、スタンバイの４つです。"),
+        };
+        // The four lines, the empty one, the boundary, and the empty line
+        // before the end-of-data dot.
+        QCOMPARE(body.size(), 8);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(body[i], Cp932(lines[i]) + "\r");
+        }
+        QCOMPARE(body[4], QByteArray("\r"));
+        QCOMPARE(body[5], QByteArray("--test\r"));
+        QCOMPARE(body[6], QByteArray("\r"));
+        QCOMPARE(body[7], QByteArray());
+
+        // Every value scrambled with the key the brand key now holds.
+        const RegistryStore store(storeFile);
+        const std::optional<ScrambleKey> key = ReadScrambleKey(store);
+        QVERIFY(key.has_value());
+        const std::string settingsPath = SettingsKeyPath(*key);
+        QCOMPARE(ConfigErr(store, settingsPath), std::optional<std::uint32_t>(0));
+        {
+            const std::optional<RegistryKey> settings = store.OpenKey(settingsPath);
+            QVERIFY(settings.has_value());
+            const std::optional<RegistryValue> password = settings->QueryValue("Password");
+            QVERIFY(password && password->type == REG_SZ);
+            QCOMPARE(password->data, ScrambleText(kTestPassword, *key));
+            const std::optional<RegistryValue> subject = settings->QueryValue("Subject");
+            QVERIFY(subject.has_value());
+            QCOMPARE(QByteArray::fromStdString(UnscrambleText(subject->data, *key)),
+                     Cp932(QStringLiteral("電源オン")));
+        }
+        const SettingsRecord stored = LoadSettingsRecord(store);
+        QCOMPARE(stored.ssl, 0);
+        QCOMPARE(stored.auth, 1);
+        QCOMPARE(stored.smtpPortNo, QStringLiteral(" %1x").arg(tls).toStdString());
+
+        // Opening the form again shows what was stored.
+        {
+            Form reopened(storeFile);
+            QVERIFY(reopened.dlg->Fields() == entered);
+            QVERIFY(reopened.boxes.shown.isEmpty());
+        }
+
+        // A wrong password: the failure message, CONFIG_ERR = 1, values kept.
+        {
+            Form form(storeFile);
+            Retype(form.Edit(ID_PASSWORD), QStringLiteral("not-the-password"));
+            Retype(form.Edit(ID_SMTP_SERVER), QStringLiteral("localhost"));
+            form.Press(true);
+            QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kTestFailedMessage)}));
+            QCOMPARE(form.Report(), QByteArray("Error: Bad login or password.\n"));
+        }
+        QCOMPARE(ConfigErr(store, settingsPath), std::optional<std::uint32_t>(1));
+        QVERIFY(LoadSettingsRecord(store) == stored);
+        QCOMPARE(ReadScrambleKey(store), key);
+    }
+
+    // No on a computer where nothing was ever stored: CONFIG_ERR = 1 under
+    // a key name made from the clock, and the defaults on the next start.
+    void aDeclinedTestRecordsOnlyTheResult() {
+        TempFolder folder;
+        const std::filesystem::path storeFile = folder.Path() / "registry.db";
+        FormFields defaults;
+        {
+            Form form(storeFile);
+            defaults = form.dlg->Fields();
+            form.Type(Entered(m_server->Port("tls")));
+            form.Press(false);
+            QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kTestDeclinedMessage)}));
+            QVERIFY(!form.sawProgress);
+            QVERIFY(form.Report().isEmpty());
+        }
+        const RegistryStore store(storeFile);
+        QVERIFY(!store.OpenKey(kBrandKeyPath));
+        const std::optional<std::string> settingsPath = OnlySettingsKey(store);
+        QVERIFY(settingsPath.has_value());
+        QCOMPARE(ConfigErr(store, *settingsPath), std::optional<std::uint32_t>(1));
+        QVERIFY(!store.OpenKey(*settingsPath)->QueryValue("Password"));
+        Form reopened(storeFile);
+        QVERIFY(reopened.dlg->Fields() == defaults);
+        QVERIFY(reopened.dlg->Record() == SettingsRecord{});
+    }
+
+    // A server that is down, one that never answers and Cancel all fail the
+    // test; the form is usable again and the next press runs as usual.
+    void failedAndCancelledTestsLeaveTheFormUsable_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QByteArray>("report");
+        QTest::newRow("down") << "down" << QByteArray("Error: Undefined error id.\n");
+        QTest::newRow("silent") << "silent" << QByteArray("Error: Server not responding.\n");
+        QTest::newRow("cancel") << "cancel" << QByteArray("Error: Exchange cancelled.\n");
+    }
+    void failedAndCancelledTestsLeaveTheFormUsable() {
+        QFETCH(QString, server);
+        QFETCH(QByteArray, report);
+        TempFolder folder;
+        const SilentServer silent;
+        const bool cancel = server == "cancel";
+        // Cancel waits for no time-out at all; the others for a short one.
+        Form form(folder.Path() / "registry.db",
+                  cancel ? std::chrono::milliseconds(0) : std::chrono::milliseconds(300));
+        form.Type(Entered(server == "down" ? ClosedPort() : silent.Port()));
+        const QString securing = QString::fromUtf8(StageMessage(SmtpStage::kSecuring));
+        QElapsedTimer clock;
+        clock.start();
+        form.Press(true, [&](TestProgressDialog& progress) {
+            if (cancel && progress.StageText() == securing) {
+                QTest::mouseClick(progress.CancelButton(), Qt::LeftButton);
+            }
+        });
+        QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kTestFailedMessage)}));
+        QVERIFY(form.Usable());
+        QVERIFY(form.formDisabledMeanwhile);
+        if (cancel) {
+            QVERIFY(form.stagesSeen.contains(securing));
+            QVERIFY(clock.elapsed() < 10000);
+        }
+        form.Press(false);
+        QCOMPARE(form.boxes.shown.mid(2), (QStringList{kAsked, Ok(kTestDeclinedMessage)}));
+        // Closing the form waits for a cancelled worker to write its report.
+        form.dlg.reset();
+        QCOMPARE(form.Report(), report);
+        const RegistryStore store(folder.Path() / "registry.db");
+        QVERIFY(!store.OpenKey(kBrandKeyPath));
+    }
+
+    // A store that cannot be written is said so, whatever the test did; a
+    // field holding what Shift_JIS cannot hold stops the flow before the
+    // test mail.
+    void storeFaultsAndUnholdableTextsAreSaidPlainly_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("unholdable");
+        QTest::newRow("declined, store unwritable") << false << false;
+        QTest::newRow("sent, store unwritable") << true << false;
+        QTest::newRow("unholdable text") << true << true;
+    }
+    void storeFaultsAndUnholdableTextsAreSaidPlainly() {
+        QFETCH(bool, answer);
+        QFETCH(bool, unholdable);
+        TempFolder folder;
+        // A file where the store's folder would have to be.
+        QFile blocker(QString::fromStdString((folder.Path() / "blocker").string()));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const std::filesystem::path storeFile =
+            unholdable ? folder.Path() / "registry.db" : folder.Path() / "blocker" / "registry.db";
+        Form form(storeFile);
+        form.Type(Entered(m_server->Port("tls")));
+        if (unholdable) {
+            // Damaged stored text is shown so; the program can put it there.
+            form.Edit(ID_OFF_SUBJECT)->setText(QString(QChar(0xFFFD)));
+        }
+        const int mailsBefore = MailCount();
+        form.Press(answer);
+        const QString outcome =
+            unholdable ? Ok(kUnholdableTextMessage)
+                       : Ok(kStoreFailedMessage) + "\n" + QString::fromStdString(storeFile.string());
+        QCOMPARE(form.boxes.shown, (QStringList{kAsked, outcome}));
+        QCOMPARE(MailCount(), mailsBefore + (answer && !unholdable ? 1 : 0));
+        QVERIFY(form.Usable());
+        QVERIFY(!std::filesystem::exists(storeFile));
+    }
+
+  private:
+    int MailCount() const {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(m_mails.Path())) {
+            count += entry.path().extension() == ".data" ? 1 : 0;
+        }
+        return count;
+    }
+
+    // The mail the server recorded last.
+    std::filesystem::path LatestMail() const {
+        std::filesystem::path latest;
+        int highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(m_mails.Path())) {
+            if (entry.path().extension() == ".data") {
+                const int number = std::stoi(entry.path().stem().string());
+                if (number > highest) {
+                    highest = number;
+                    latest = entry.path();
+                }
+            }
+        }
+        return latest;
+    }
+
+    TempFolder m_mails;
+    std::unique_ptr<TestCertificates> m_certificates;
+    std::unique_ptr<ServerProcess> m_server;
+};
+
+QTEST_MAIN(RegisterFlowTest)
+#include "register_flow_test.moc"
