@@ -13,7 +13,8 @@
 #   make bench-mail   the mail benchmark against curl (whole processes, the
 #                     test mail and large mails), prints its table
 #   make package      builds build/wakebell-setup_<version>_<arch>.deb
-#   make screenshot   remakes docs/setup-form.png (the form under Xvfb)
+#   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
+#                     the walkthrough's docs/walkthrough-* (a local server)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -67,6 +68,7 @@ package: build
 
 screenshot: build
 	./scripts/screenshot-form.sh build docs/setup-form.png
+	./scripts/screenshot-walkthrough.sh build
 
 clean:
 	rm -rf build build-asan

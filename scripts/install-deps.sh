@@ -14,7 +14,7 @@ PACKAGES="
     strace curl
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
     fonts-ipafont-gothic
-    xvfb xauth x11-utils imagemagick desktop-file-utils
+    xvfb xauth x11-utils xdotool imagemagick desktop-file-utils
     dpkg-dev file
 "
 
