@@ -89,19 +89,24 @@ void Send(const char* host, const char* portText, const char* login, const char*
 
 }  // namespace
 
+int ReportTestMailFailure(const TestMailOptions& options, const ECSmtp& failure) {
+    std::FILE* report = options.report != nullptr ? options.report : stdout;
+    std::fprintf(report, "Error: %s.\n", failure.Describe().c_str());
+    std::fflush(report);
+    return 1;
+}
+
 int SendTestMail(const char* host, const char* portText, const char* login, const char* password,
                  const char* userAddress, const char* subject, const char* senderAddress,
                  const char* boundary, int securityMode, const char* bodySource,
                  const TestMailOptions& options) {
-    std::FILE* report = options.report != nullptr ? options.report : stdout;
     try {
         Send(host, portText, login, password, userAddress, subject, senderAddress, boundary,
              securityMode, bodySource, options);
     } catch (const ECSmtp& failure) {
-        std::fprintf(report, "Error: %s.\n", failure.Describe().c_str());
-        std::fflush(report);
-        return 1;
+        return ReportTestMailFailure(options, failure);
     }
+    std::FILE* report = options.report != nullptr ? options.report : stdout;
     std::fputs("Mail was send successfully.\n", report);
     std::fflush(report);
     return 0;

@@ -50,3 +50,7 @@ int SendTestMail(const char* host, const char* portText, const char* login, cons
                  const char* userAddress, const char* subject, const char* senderAddress,
                  const char* boundary, int securityMode, const char* bodySource,
                  const TestMailOptions& options = {});
+
+// Writes SendTestMail's failure line for `failure` to options.report and
+// returns 1, for callers that fail before SendTestMail could run.
+int ReportTestMailFailure(const TestMailOptions& options, const ECSmtp& failure);

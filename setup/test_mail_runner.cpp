@@ -1,7 +1,10 @@
 #include "setup/test_mail_runner.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 #include "setup/test_progress_dialog.h"
@@ -37,13 +40,35 @@ class DisabledControls {
     std::vector<QPointer<QWidget>> m_disabled;
 };
 
-void ReportFailure(const TestMailOptions& options, const ECSmtp& failure) {
-    std::FILE* report = options.report != nullptr ? options.report : stdout;
-    std::fprintf(report, "Error: %s.\n", failure.Describe().c_str());
-    std::fflush(report);
-}
+// A call from the worker, run on the runner's thread.
+class WorkerCall final : public QEvent {
+  public:
+    explicit WorkerCall(std::function<void()> call) : QEvent(Type()), m_call(std::move(call)) {}
+    static QEvent::Type Type() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    void Run() const { m_call(); }
+
+  private:
+    std::function<void()> m_call;
+};
 
 }  // namespace
+
+bool TestMailRunner::event(QEvent* event) {
+    if (event->type() == WorkerCall::Type()) {
+        static_cast<WorkerCall*>(event)->Run();
+        return true;
+    }
+    return QObject::event(event);
+}
+
+void TestMailRunner::Post(std::function<void()> call) {
+    // Thread-safe; the event belongs to Qt from here on. Events still queued
+    // when the runner goes are dropped with it.
+    QCoreApplication::postEvent(this, new WorkerCall(std::move(call)));
+}
 
 TestMailRunner::~TestMailRunner() {
     if (m_worker.joinable()) {
@@ -61,8 +86,7 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
     try {
         abort = std::make_shared<SmtpAbort>();
     } catch (const ECSmtp& failure) {
-        ReportFailure(options, failure);
-        return 1;
+        return ReportTestMailFailure(options, failure);
     }
     const std::uint64_t run = ++m_run;
     TestProgressDialog dialog(owner);
@@ -73,14 +97,11 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
     TestMailOptions workerOptions = options;
     workerOptions.abort = abort;
     workerOptions.onStage = [this, run](SmtpStage stage) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, run, stage] {
-                if (run == m_run && m_dialog != nullptr) {
-                    m_dialog->ShowStage(stage);
-                }
-            },
-            Qt::QueuedConnection);
+        Post([this, run, stage] {
+            if (run == m_run && m_dialog != nullptr) {
+                m_dialog->ShowStage(stage);
+            }
+        });
     };
     try {
         m_worker = std::thread([this, run, arguments, workerOptions] {
@@ -95,19 +116,15 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
             } catch (...) {
                 // Out of memory or the like: the test did not pass.
             }
-            QMetaObject::invokeMethod(
-                this,
-                [this, run, result] {
-                    if (run == m_run && m_dialog != nullptr) {
-                        m_dialog->Finish(result);
-                    }
-                },
-                Qt::QueuedConnection);
+            Post([this, run, result] {
+                if (run == m_run && m_dialog != nullptr) {
+                    m_dialog->Finish(result);
+                }
+            });
         });
     } catch (const std::system_error&) {
         m_dialog = nullptr;
-        ReportFailure(options, ECSmtp(ERR_NO_MEMORY));
-        return 1;
+        return ReportTestMailFailure(options, ECSmtp(ERR_NO_MEMORY));
     }
 
     int outcome = QDialog::Rejected;

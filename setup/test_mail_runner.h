@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
 #include "setup/register_flow.h"
@@ -32,7 +33,13 @@ class TestMailRunner final : public QObject {
     // The progress window of the run in progress; null between runs.
     TestProgressDialog* Progress() const { return m_dialog; }
 
+  protected:
+    bool event(QEvent* event) override;
+
   private:
+    // Runs `call` on this object's thread, from any thread.
+    void Post(std::function<void()> call);
+
     std::thread m_worker;
     std::uint64_t m_run = 0;
     TestProgressDialog* m_dialog = nullptr;

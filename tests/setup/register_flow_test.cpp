@@ -98,6 +98,28 @@ class SilentServer {
     std::uint16_t m_port = 0;
 };
 
+// Tells `onShow` of every widget shown while it lives.
+class ShowWatcher final : public QObject {
+  public:
+    explicit ShowWatcher(std::function<void(QObject*)> onShow) : m_onShow(std::move(onShow)) {
+        qApp->installEventFilter(this);
+    }
+    ~ShowWatcher() override { qApp->removeEventFilter(this); }
+    ShowWatcher(const ShowWatcher&) = delete;
+    ShowWatcher& operator=(const ShowWatcher&) = delete;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            m_onShow(watched);
+        }
+        return false;
+    }
+
+  private:
+    std::function<void(QObject*)> m_onShow;
+};
+
 QByteArray FileBytes(const std::filesystem::path& file) {
     QFile f(QString::fromStdString(file.string()));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -155,16 +177,20 @@ class Form {
     QPushButton* Register() const { return qobject_cast<QPushButton*>(dlg->Control(ID_REGISTER)); }
 
     void Type(const FormFields& fields) {
-        for (const auto& [id, text] :
-             {std::pair{ID_EMAIL, fields.eMail}, {ID_SMTP_SERVER, fields.smtpServer},
-              {ID_POP_SERVER, fields.popServer}, {ID_ACCOUNT, fields.account},
-              {ID_PASSWORD, fields.password}, {ID_TO, fields.to},
-              {ID_ON_SUBJECT, fields.onSubject}, {ID_OFF_SUBJECT, fields.offSubject}}) {
+        for (const auto& [id, text] : {std::pair{ID_EMAIL, fields.eMail},
+                                       {ID_SMTP_SERVER, fields.smtpServer},
+                                       {ID_POP_SERVER, fields.popServer},
+                                       {ID_ACCOUNT, fields.account},
+                                       {ID_PASSWORD, fields.password},
+                                       {ID_TO, fields.to},
+                                       {ID_ON_SUBJECT, fields.onSubject},
+                                       {ID_OFF_SUBJECT, fields.offSubject}}) {
             Retype(Edit(id), text);
         }
         for (const auto& [id, ticked] : {std::pair{ID_POWER_ON, fields.powerOn},
                                          {ID_POWER_OFF, fields.powerOff},
-                                         {ID_SSL, fields.ssl}, {ID_AUTH, fields.auth}}) {
+                                         {ID_SSL, fields.ssl},
+                                         {ID_AUTH, fields.auth}}) {
             auto* box = qobject_cast<QCheckBox*>(dlg->Control(id));
             if (box->isChecked() != ticked) {
                 box->click();  // as a user does, so the ports switch
@@ -175,25 +201,29 @@ class Form {
         Retype(Edit(ID_POP_PORT), fields.popPortNo);
     }
 
-    // Presses the register button; `during` runs (on the form's thread)
-    // each time the event loop turns while the progress window is up.
+    // Presses the register button. When the progress window shows, the
+    // form must be disabled; `during` then runs (on the form's thread) each
+    // time the event loop turns while the window is up.
     void Press(bool answer, const std::function<void(TestProgressDialog&)>& during = {}) {
         boxes.answers << answer;
-        QTimer watcher;
-        watcher.setInterval(1);
-        QObject::connect(&watcher, &QTimer::timeout, [this, &during] {
-            TestProgressDialog* progress = dlg->TestMail().Progress();
-            if (progress != nullptr && progress->isVisible()) {
+        ShowWatcher shows([this](QObject* shown) {
+            if (shown != nullptr && shown == dlg->TestMail().Progress()) {
                 sawProgress = true;
                 formDisabledMeanwhile = formDisabledMeanwhile && !Register()->isEnabled() &&
                                         !Edit(ID_PASSWORD)->isEnabled();
+            }
+        });
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [this, &during] {
+            TestProgressDialog* progress = dlg->TestMail().Progress();
+            if (progress != nullptr && progress->isVisible()) {
                 stagesSeen << progress->StageText();
                 if (during) {
                     during(*progress);
                 }
             }
         });
-        watcher.start();
+        watcher.start(1);
         QTest::mouseClick(Register(), Qt::LeftButton);
     }
 
@@ -343,7 +373,8 @@ class RegisterFlowTest : public QObject {
             QStringLiteral("Wakebell　テストOKです。"),
             QStringLiteral("このデスクトップアプリは電源の状態が変わったとき指定された"),
             QStringLiteral("メールアドレスにメールを送信するものです。"),
-            QStringLiteral("送信するメールの種類はログオン、ログオフ、スリープ、スタンバイの４つです。"),
+            QStringLiteral(
+                "送信するメールの種類はログオン、ログオフ、スリープ、スタンバイの４つです。"),
         };
         // The four lines, the empty one, the boundary, and the empty line
         // before the end-of-data dot.
@@ -496,9 +527,9 @@ class RegisterFlowTest : public QObject {
         }
         const int mailsBefore = MailCount();
         form.Press(answer);
-        const QString outcome =
-            unholdable ? Ok(kUnholdableTextMessage)
-                       : Ok(kStoreFailedMessage) + "\n" + QString::fromStdString(storeFile.string());
+        const QString outcome = unholdable ? Ok(kUnholdableTextMessage)
+                                           : Ok(kStoreFailedMessage) + "\n" +
+                                                 QString::fromStdString(storeFile.string());
         QCOMPARE(form.boxes.shown, (QStringList{kAsked, outcome}));
         QCOMPARE(MailCount(), mailsBefore + (answer && !unholdable ? 1 : 0));
         QVERIFY(form.Usable());
