@@ -6,11 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "smtp/smtp.h"
+#include "tests/smtp/blocked_in_poll.h"
 #include "tests/smtp/script_server.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
@@ -251,6 +255,68 @@ TEST(SmtpSessionTest, SilenceAndUnansweredConnectsRunOutTheWaitLimit) {
 TEST(SmtpSessionTest, ARefusedConnectionIsAFailedWait) {
     const LoopbackSocket boundButNotListening;  // every connect is refused
     EXPECT_EQ(ConnectCode(boundButNotListening.Port(), kGenerousWait), ERR_SELECT);
+}
+
+// Opens a session on a worker thread and aborts it from this one once the
+// worker, past the announcement of stage, is blocked in poll. The wait limit
+// only keeps a client deaf to the abort from hanging the test.
+int AbortedOpenCode(std::uint16_t port, SmtpSecurity security, SmtpStage stage) {
+    const auto abort = std::make_shared<SmtpAbort>();
+    std::atomic<pid_t> worker{0};
+    std::atomic<bool> announced{false};
+    std::atomic<bool> done{false};
+    int code = ERR_NONE;
+    std::thread thread([&] {
+        worker = gettid();
+        CSmtp smtp;
+        smtp.SetWaitLimit(kGenerousWait);
+        smtp.SetAbort(abort);
+        smtp.SetStageSink([&](SmtpStage now) { announced = announced || now == stage; });
+        try {
+            smtp.OpenSession("127.0.0.1", port, security, false, nullptr, nullptr);
+        } catch (const ECSmtp& e) {
+            code = e.Code();
+            EXPECT_FALSE(smtp.HasSocket());
+        }
+        done = true;
+    });
+    while (!done && !(announced && BlockedInPoll(worker))) {
+        std::this_thread::yield();
+    }
+    abort->Abort();
+    thread.join();
+    return code;
+}
+
+// An abort wakes the connect wait and the TLS handshake at once; one fired
+// before the session begins ends it before any connection.
+TEST(SmtpSessionTest, AnAbortEndsTheWaitInProgress) {
+    const auto started = std::chrono::steady_clock::now();
+    const LoopbackSocket listener;
+    const LoopbackSocket filler;
+    ASSERT_EQ(listen(listener.fd, 0), 0);
+    ASSERT_EQ(
+        connect(filler.fd, reinterpret_cast<const sockaddr*>(&listener.address), listener.length),
+        0);
+    EXPECT_EQ(AbortedOpenCode(listener.Port(), SECURITY_NONE, SmtpStage::kConnecting),
+              ERR_CANCELLED);
+
+    ScriptServer silent({});
+    EXPECT_EQ(AbortedOpenCode(silent.Port(), SECURITY_TLS, SmtpStage::kSecuring), ERR_CANCELLED);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, kGenerousWait);
+
+    ScriptServer unused({Say("220 ready\r\n")});
+    CSmtp early;
+    auto fired = std::make_shared<SmtpAbort>();
+    fired->Abort();
+    early.SetAbort(fired);
+    try {
+        early.OpenSession("127.0.0.1", unused.Port(), SECURITY_NONE, false, nullptr, nullptr);
+        ADD_FAILURE() << "opened after an abort";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(e.Code(), ERR_CANCELLED);
+    }
+    EXPECT_FALSE(early.HasSocket());
 }
 
 }  // namespace
