@@ -34,6 +34,7 @@
 #include "setup/test_progress_dialog.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/smtp/child_process.h"
+#include "tests/smtp/script_server.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
 #include "typing.h"
@@ -73,30 +74,6 @@ std::uint16_t ClosedPort() {
     close(fd);
     return ntohs(address.sin_port);
 }
-
-// A server that takes connections (the kernel completes them) and never
-// says a word.
-class SilentServer {
-  public:
-    SilentServer() : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_fd, 8);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentServer() { close(m_fd); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-    std::uint16_t Port() const { return m_port; }
-
-  private:
-    int m_fd;
-    std::uint16_t m_port = 0;
-};
 
 // Tells `onShow` of every widget shown while it lives.
 class ShowWatcher final : public QObject {
@@ -312,17 +289,16 @@ class RegisterFlowTest : public QObject {
         record.popPortNo = "995";
         record.eMail = "notify@example.test";
         record.subject = "on";
-        TestMailArguments expected;
-        expected.host = "smtp.example.test";
-        expected.portText = " 25x";
-        expected.login = "taro";
-        expected.password = "secret";
-        expected.userAddress = "own@example.test";
-        expected.subject = "test mail";
-        expected.senderAddress = "notify@example.test";
-        expected.boundary = "test";
-        expected.securityMode = 1;
-        expected.bodySource = "\x07";
+        const TestMailArguments expected{.host = "smtp.example.test",
+                                         .portText = " 25x",
+                                         .login = "taro",
+                                         .password = "secret",
+                                         .userAddress = "own@example.test",
+                                         .subject = "test mail",
+                                         .senderAddress = "notify@example.test",
+                                         .boundary = "test",
+                                         .securityMode = 1,
+                                         .bodySource = "\x07"};
         for (const auto& [ssl, auth] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
             record.ssl = ssl;
             record.auth = auth;
@@ -469,7 +445,7 @@ class RegisterFlowTest : public QObject {
         QFETCH(QString, server);
         QFETCH(QByteArray, report);
         TempFolder folder;
-        const SilentServer silent;
+        const ScriptServer silent({});  // takes the connection, says nothing
         const bool cancel = server == "cancel";
         // Cancel waits for no time-out at all; the others for a short one.
         Form form(folder.Path() / "registry.db",
