@@ -87,12 +87,17 @@ void Send(const char* host, const char* portText, const char* login, const char*
     mail.CloseSession();
 }
 
+// Writes the one report line, at once: the program may end soon after.
+void Report(const TestMailOptions& options, const std::string& line) {
+    std::FILE* report = options.report != nullptr ? options.report : stdout;
+    std::fputs(line.c_str(), report);
+    std::fflush(report);
+}
+
 }  // namespace
 
 int ReportTestMailFailure(const TestMailOptions& options, const ECSmtp& failure) {
-    std::FILE* report = options.report != nullptr ? options.report : stdout;
-    std::fprintf(report, "Error: %s.\n", failure.Describe().c_str());
-    std::fflush(report);
+    Report(options, "Error: " + failure.Describe() + ".\n");
     return 1;
 }
 
@@ -106,8 +111,6 @@ int SendTestMail(const char* host, const char* portText, const char* login, cons
     } catch (const ECSmtp& failure) {
         return ReportTestMailFailure(options, failure);
     }
-    std::FILE* report = options.report != nullptr ? options.report : stdout;
-    std::fputs("Mail was send successfully.\n", report);
-    std::fflush(report);
+    Report(options, "Mail was send successfully.\n");
     return 0;
 }

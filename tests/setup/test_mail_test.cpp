@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,7 +18,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "setup/test_mail_content.h"
@@ -319,13 +317,10 @@ TEST_F(TestMailTest, CancelEndsAWaitAtOnceWithoutQuit) {
          Hear(std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n", "250 fake\r\n"),
          Hear("MAIL FROM:<sender@local.test>\r\n")});
     const auto abort = std::make_shared<SmtpAbort>();
-    std::atomic<pid_t> worker{0};
     std::atomic<bool> sentMailFrom{false};
-    std::atomic<bool> done{false};
     Outcome cancelled;
     const auto started = std::chrono::steady_clock::now();
-    std::thread thread([&] {
-        worker = gettid();
+    AbortOnceBlocked(*abort, sentMailFrom, [&] {
         cancelled = Send({.port = std::to_string(server.Port()),
                           .securityMode = 0,
                           .waitLimit = milliseconds(0),
@@ -333,13 +328,7 @@ TEST_F(TestMailTest, CancelEndsAWaitAtOnceWithoutQuit) {
                           .alsoTrace = [&](std::string_view text) {
                               sentMailFrom = sentMailFrom || text.starts_with("MAIL FROM:");
                           }});
-        done = true;
     });
-    while (!done && !(sentMailFrom && BlockedInPoll(worker))) {
-        std::this_thread::yield();
-    }
-    abort->Abort();
-    thread.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, kGenerousWait);
     EXPECT_EQ(cancelled.result, 1);
     EXPECT_EQ(cancelled.report, "Error: Exchange cancelled.\n");

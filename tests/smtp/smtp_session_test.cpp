@@ -10,7 +10,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "smtp/smtp.h"
@@ -221,6 +220,22 @@ struct LoopbackSocket {
     std::uint16_t Port() const { return ntohs(address.sin_port); }
 };
 
+// A listener with a backlog of 0 that already holds one connection: Linux
+// drops every further SYN, so a connect to it never completes.
+struct FullListener {
+    LoopbackSocket listener;
+    LoopbackSocket filler;
+
+    FullListener() {
+        if (listen(listener.fd, 0) != 0 ||
+            connect(filler.fd, reinterpret_cast<const sockaddr*>(&listener.address),
+                    listener.length) != 0) {
+            throw std::runtime_error("cannot fill a listener on 127.0.0.1");
+        }
+    }
+    std::uint16_t Port() const { return listener.Port(); }
+};
+
 int ConnectCode(std::uint16_t port, milliseconds waitLimit) {
     CSmtp smtp;
     smtp.SetWaitLimit(waitLimit);
@@ -240,15 +255,8 @@ TEST(SmtpSessionTest, SilenceAndUnansweredConnectsRunOutTheWaitLimit) {
     EXPECT_EQ(RunScript({}, SECURITY_TLS, kShortWait).code, ERR_NOT_RESPONDING);
     EXPECT_EQ(RunScript({StartTls()}, SECURITY_TLS, kShortWait).code, ERR_NOT_RESPONDING);
 
-    // A listener with a backlog of 0 that already holds one connection:
-    // Linux drops every further SYN, so the connect never completes.
-    const LoopbackSocket listener;
-    const LoopbackSocket filler;
-    ASSERT_EQ(listen(listener.fd, 0), 0);
-    ASSERT_EQ(
-        connect(filler.fd, reinterpret_cast<const sockaddr*>(&listener.address), listener.length),
-        0);
-    EXPECT_EQ(ConnectCode(listener.Port(), kShortWait), ERR_CONNECT_TIMEOUT);
+    const FullListener full;
+    EXPECT_EQ(ConnectCode(full.Port(), kShortWait), ERR_CONNECT_TIMEOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - started, kGenerousWait);
 }
 
@@ -262,12 +270,9 @@ TEST(SmtpSessionTest, ARefusedConnectionIsAFailedWait) {
 // only keeps a client deaf to the abort from hanging the test.
 int AbortedOpenCode(std::uint16_t port, SmtpSecurity security, SmtpStage stage) {
     const auto abort = std::make_shared<SmtpAbort>();
-    std::atomic<pid_t> worker{0};
     std::atomic<bool> announced{false};
-    std::atomic<bool> done{false};
     int code = ERR_NONE;
-    std::thread thread([&] {
-        worker = gettid();
+    AbortOnceBlocked(*abort, announced, [&] {
         CSmtp smtp;
         smtp.SetWaitLimit(kGenerousWait);
         smtp.SetAbort(abort);
@@ -278,13 +283,7 @@ int AbortedOpenCode(std::uint16_t port, SmtpSecurity security, SmtpStage stage) 
             code = e.Code();
             EXPECT_FALSE(smtp.HasSocket());
         }
-        done = true;
     });
-    while (!done && !(announced && BlockedInPoll(worker))) {
-        std::this_thread::yield();
-    }
-    abort->Abort();
-    thread.join();
     return code;
 }
 
@@ -292,14 +291,8 @@ int AbortedOpenCode(std::uint16_t port, SmtpSecurity security, SmtpStage stage) 
 // before the session begins ends it before any connection.
 TEST(SmtpSessionTest, AnAbortEndsTheWaitInProgress) {
     const auto started = std::chrono::steady_clock::now();
-    const LoopbackSocket listener;
-    const LoopbackSocket filler;
-    ASSERT_EQ(listen(listener.fd, 0), 0);
-    ASSERT_EQ(
-        connect(filler.fd, reinterpret_cast<const sockaddr*>(&listener.address), listener.length),
-        0);
-    EXPECT_EQ(AbortedOpenCode(listener.Port(), SECURITY_NONE, SmtpStage::kConnecting),
-              ERR_CANCELLED);
+    const FullListener full;
+    EXPECT_EQ(AbortedOpenCode(full.Port(), SECURITY_NONE, SmtpStage::kConnecting), ERR_CANCELLED);
 
     ScriptServer silent({});
     EXPECT_EQ(AbortedOpenCode(silent.Port(), SECURITY_TLS, SmtpStage::kSecuring), ERR_CANCELLED);
