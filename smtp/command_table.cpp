@@ -1,7 +1,7 @@
 #include "smtp/command_table.h"
 
-const SmtpCommandSpec* LookupCommand(SmtpCommand command) noexcept {
-    for (const SmtpCommandSpec& row : SmtpCommandTable) {
+const SmtpCommandRow* LookupCommand(SmtpCommand command) noexcept {
+    for (const SmtpCommandRow& row : SmtpCommandTable) {
         if (row.command == command) {
             return &row;
         }

@@ -28,13 +28,13 @@ enum SmtpCommand : std::int32_t {
     CMD_STARTTLS = 15,
 };
 
-struct SmtpCommandSpec {
+struct SmtpCommandRow {
     SmtpCommand command;
     std::int32_t sendTimeout;  // seconds per wait while sending
     std::int32_t recvTimeout;  // seconds per wait while receiving the reply
 };
 
-inline constexpr std::array<SmtpCommandSpec, 16> SmtpCommandTable{{
+inline constexpr std::array<SmtpCommandRow, 16> SmtpCommandTable{{
     {CMD_GREETING, 0, 300},
     {CMD_EHLO, 300, 300},
     {CMD_AUTH_PLAIN, 300, 300},
@@ -57,4 +57,4 @@ inline constexpr std::array<SmtpCommandSpec, 16> SmtpCommandTable{{
 inline constexpr std::int32_t kConnectTimeout = 180;
 
 // The row of command, or null when the table has none.
-const SmtpCommandSpec* LookupCommand(SmtpCommand command) noexcept;
+const SmtpCommandRow* LookupCommand(SmtpCommand command) noexcept;

@@ -23,6 +23,12 @@
 // to SetServer/OpenSession checked against the certificate, SNI for a host
 // name, TLS 1.2 or later. A failed verification is 414.
 //
+// The connection's stage (no socket, connected, secured, greeted, ready, in
+// a transaction, in data, closing, failed) is kept in one place
+// (smtp/internal/connection.h); whether QUIT is owed and whether the
+// connection can still be used are read from it alone, and every change of
+// it is traced (SmtpTraceSink).
+//
 // One object serves one thread and one connection.
 #pragma once
 
@@ -64,13 +70,22 @@ using SmtpClock = std::function<std::time_t()>;
 // Size of each of the two text buffers, terminating NUL included.
 inline constexpr std::size_t kSmtpBufferSize = 10240;
 
-// Receives every transmitted text and every complete reply. Lines that carry
-// a user name, a password or a SASL response arrive with that payload
-// replaced by kTraceCredentialMarker.
+// Receives every transmitted text, every complete reply and every change of
+// the connection's state. Lines that carry a user name, a password or a SASL
+// response arrive with that payload replaced by kTraceCredentialMarker. A
+// change of state is one text "state: <from> -> <to>", such as
+// "state: greeted -> logging in"; the states are no socket, connecting,
+// connected, securing, secured, greeted, logging in, ready, in transaction,
+// in data, closing and failed. What a sink throws is dropped: the trace
+// never changes the exchange.
 using SmtpTraceSink = std::function<void(std::string_view text)>;
 inline constexpr std::string_view kTraceCredentialMarker = "<credentials hidden>";
+inline constexpr std::string_view kTraceStatePrefix = "state: ";
 
-// The default sink: the system log at debug priority (syslog LOG_DEBUG).
+// The system log at debug priority, user facility, through its socket
+// /dev/log. Each call gives a sink of its own; a sink that cannot reach the
+// log (no /dev/log, or it stops taking records) stops trying, so an absent
+// log costs one connect attempt, not one per record.
 SmtpTraceSink SystemLogTraceSink();
 
 // What the client is about to do, for an owner that shows progress. Each
@@ -81,11 +96,13 @@ SmtpTraceSink SystemLogTraceSink();
 enum class SmtpStage { kConnecting, kSecuring, kLoggingIn, kSending, kClosing };
 using SmtpStageSink = std::function<void(SmtpStage stage)>;
 
+class SmtpConnection;  // smtp/internal/connection.h
+
 class CSmtp {
   public:
     // Takes the local host name for EHLO (107 when gethostname fails).
     CSmtp();
-    // Sends QUIT when a connection is still greeted, then releases. A failure
+    // Sends QUIT when one is owed (IsConnected()), then releases. A failure
     // of that QUIT cannot leave a destructor and is dropped: owners that must
     // know call CloseSession themselves first.
     virtual ~CSmtp();
@@ -141,15 +158,22 @@ class CSmtp {
     // 210 a line too long for the send buffer, 418 a reply without end,
     // 207/208 DIGEST-MD5, and the reply codes listed at the top.
     //
-    // On failure the connection is closed and the first error raised again.
-    // QUIT is sent first once EHLO was answered, unless the last reply began
-    // with 530 or the channel itself failed (102, 103, 109, 400, 402, 408,
-    // 414, 418, and 419 after an abort: it could not carry QUIT); a failing
-    // QUIT takes the first error's place.
+    // Each reply must arrive whole within its command's receive time-out
+    // (command_table.h), however the server paces its bytes, else 402. A
+    // reply is cut to the receive buffer once its code is known, over plain
+    // TCP and TLS alike; 418 when 1 MiB passes without its final line.
+    //
+    // On failure the connection is closed and the first error raised again:
+    // a failing QUIT never takes its place. QUIT is sent first once EHLO was
+    // answered, unless the server answered 421 (it is closing) or 530, or
+    // the channel itself failed (102, 103, 109, 400, 402, 414, 418, and 419
+    // after an abort; also a STARTTLS 220 followed by more bytes, after
+    // which nothing goes out in clear text).
     bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security, bool authenticate,
                      const char* login, const char* password);
-    // Sends QUIT when greeted, then closes the socket. The socket is closed
-    // even when QUIT fails; that failure is then raised.
+    // Sends QUIT when one is owed (IsConnected()), then closes the socket.
+    // The socket is closed even when QUIT fails; that failure is then
+    // raised.
     void CloseSession();
 
     // Sends one mail: opens the connection first when none is open (with the
@@ -172,77 +196,61 @@ class CSmtp {
     // itself failed. A failing QUIT never hides the first error.
     void SendMail();
 
-    // Where the trace goes; SystemLogTraceSink() until replaced. Each
-    // command and each reply is one text. Message data is traced as it is
-    // handed over, before it is written in large pieces (so after a failure
-    // inside the data the last blocks traced may never have reached the
-    // server): one text per block (the header, a body line, a batch of
-    // attachment lines) with DataTrace::kPerBlock, or blocks grouped into
-    // texts of about 4 KiB with kGrouped, which the system log gets, where
-    // every record costs a system call.
-    enum class DataTrace { kPerBlock, kGrouped };
+    // Where the trace goes; until replaced, SystemLogTraceSink() with
+    // DataTrace::kSummary. Each command and each reply is one text. Message
+    // data is traced as it is handed over, before it is written in large
+    // pieces (so after a failure inside the data the last blocks traced may
+    // never have reached the server): one text per block (the header, a body
+    // line, a batch of attachment lines) with kPerBlock, blocks grouped into
+    // texts of about 4 KiB with kGrouped, or with kSummary no message text at
+    // all but one text per mail, "<message data: N bytes in M blocks>",
+    // before the end of data (or when a mail is abandoned inside its data).
+    // The system log persists and other administrators may read it, so it
+    // gets the summary unless an owner asks for more.
+    enum class DataTrace { kPerBlock, kGrouped, kSummary };
     void SetTraceSink(SmtpTraceSink sink, DataTrace data = DataTrace::kPerBlock);
-    // Caps every wait (connect, handshake, each send and receive) at limit,
-    // so that tests need not wait for the command table's time-outs. Zero
-    // restores the table's values.
-    void SetWaitLimit(std::chrono::milliseconds limit) noexcept { m_waitLimit = limit; }
+    // Caps every wait (connect, handshake, each send) and every whole reply
+    // at limit, so that tests need not wait for the command table's
+    // time-outs. Zero restores the table's values.
+    void SetWaitLimit(std::chrono::milliseconds limit) noexcept;
     // The clock of the Date line; std::time until replaced.
     void SetClock(SmtpClock clock) { m_clock = std::move(clock); }
     // Lets another thread end the exchange (smtp/smtp_abort.h): once abort
     // fires, every operation raises 419 and closes without QUIT. Null: none.
-    void SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept { m_abort = std::move(abort); }
+    void SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept;
     // Receives the stages above; none until set. What the sink throws is
     // dropped.
-    void SetStageSink(SmtpStageSink sink) { m_stage = std::move(sink); }
+    void SetStageSink(SmtpStageSink sink);
 
     // The last complete reply as received, NUL-terminated, cut to the
     // receive buffer; empty before the first reply.
-    const char* GetLastReply() const noexcept { return m_recvBuffer.get(); }
-    bool IsConnected() const noexcept { return m_connected; }
-    bool HasSocket() const noexcept { return m_socket >= 0; }
+    const char* GetLastReply() const noexcept;
+    // A connection that has answered EHLO and may still hear QUIT.
+    bool IsConnected() const noexcept;
+    bool HasSocket() const noexcept;
 
   private:
-    struct TlsState;  // the OpenSSL context and connection (smtp_channel.cpp)
-
-    // Control commands and replies.
+    // The dialogue's steps over the connection layer (m_link).
     void SendEhlo();
     void UpgradeToTls();
     void SendQuit();
-    // Reads one whole reply (multi-line included) with row's receive
-    // time-out into the receive buffer, traces it and returns its code.
-    int ReadReply(const SmtpCommandSpec& row);
-
-    // Channel. Transmit sends the send buffer's text, after any data still
-    // held by QueueData and in the same write; the bytes from redactFrom on
-    // are traced as kTraceCredentialMarker.
-    void Transmit(const SmtpCommandSpec& row, std::size_t redactFrom = std::string_view::npos);
-    // Traces one data block and holds it for a later write, so that a mail
-    // of many short lines leaves in large writes; sends what it holds once
-    // that is large.
-    void QueueData(std::string_view block);
-    void FlushData();
-    void FlushDataTrace();
-    void WriteAll(std::string_view bytes, const SmtpCommandSpec& row);
-    bool UsesTls() const noexcept;
-    // Receive one chunk into the receive buffer; return its byte count.
-    std::size_t Receive(const SmtpCommandSpec& row);
-    void TransmitTls(std::string_view bytes, const SmtpCommandSpec& row);
-    std::size_t ReceiveTls(const SmtpCommandSpec& row);
-    void InitTls();
-    void TlsHandshake();
-    void ReleaseTls() noexcept;
-
+    // Reads one whole reply with row's receive time-out into the receive
+    // buffer, traces it and returns its code (smtp/internal/connection.h).
+    int ReadReply(const SmtpCommandRow& row);
     // Formats text into the send buffer; 210 when it does not fit.
     void SetSendText(std::string_view text);
+    // Sends the send buffer's text after any data held by QueueData; the
+    // bytes from redactFrom on are traced as kTraceCredentialMarker.
+    void Transmit(const SmtpCommandRow& row, std::size_t redactFrom = std::string_view::npos);
+    // Traces one data block and holds it for a later, larger write.
+    void QueueData(std::string_view block);
+    void FlushData();
     // SetSendText + Transmit + ReadReply; returns the reply code.
     int Command(SmtpCommand command, std::string_view text,
                 std::size_t redactFrom = std::string_view::npos);
-    void Trace(std::string_view text) const;
-    // The wait for one poll: row seconds, capped by the test limit.
-    int WaitMillis(std::int32_t seconds) const noexcept;
-    // The abort's descriptor, polled beside the socket; -1 without one.
-    int AbortDescriptor() const noexcept { return m_abort ? m_abort->Descriptor() : -1; }
-    void Announce(SmtpStage stage) const noexcept;
+    // Closes after a failure without raising: QUIT first only when the
+    // connection's state says one is owed, and its failure is dropped.
+    void Shutdown() noexcept;
 
     // The transaction's parts.
     void CheckMailTexts() const;
@@ -250,16 +258,14 @@ class CSmtp {
     void ComposeHeader(std::string& header) const;
     void SendAttachment(const std::string& path, std::uint64_t& total);
     // Closes after a failed transaction: QUIT only while it can be heard.
-    void AbandonTransaction(std::int32_t code) noexcept;
+    void AbandonTransaction() noexcept;
 
-    void Connect(const char* host, std::uint16_t port);
     void Authenticate(bool authenticate, const char* login, const char* password);
     void AuthLogin();
     void AuthPlain();
     void AuthCramMd5();
     void AuthDigestMd5();
     std::string ReadChallenge() const;
-    void CloseSocket() noexcept;
 
     std::string m_localHost;
     std::string m_senderAddress;
@@ -273,10 +279,6 @@ class CSmtp {
     std::uint16_t m_port = 0;
     bool m_authenticate = true;
     SmtpPriority m_priority = PRIORITY_NORMAL;
-    std::unique_ptr<char[]> m_sendBuffer;
-    std::unique_ptr<char[]> m_recvBuffer;
-    int m_socket = -1;  // -1: no connection
-    bool m_connected = false;
     std::vector<SmtpRecipient> m_recipients;
     std::vector<SmtpRecipient> m_ccRecipients;
     std::vector<SmtpRecipient> m_bccRecipients;
@@ -284,22 +286,7 @@ class CSmtp {
     BodyText m_bodyLines;
     bool m_html = false;
     SmtpSecurity m_security = SECURITY_NONE;
-    std::unique_ptr<TlsState> m_tlsState;
-
-    // The host name or address the connection was opened to, checked
-    // against the server's certificate.
-    std::string m_peerName;
-    // Bytes of the last reply that followed its final line (STARTTLS check).
-    std::size_t m_replyTrailing = 0;
-    SmtpTraceSink m_trace;
-    DataTrace m_dataTrace = DataTrace::kGrouped;
-    std::string m_dataTraceHold;  // kGrouped blocks not yet traced
-    std::chrono::milliseconds m_waitLimit{0};
     SmtpClock m_clock;
-    std::shared_ptr<const SmtpAbort> m_abort;
-    SmtpStageSink m_stage;
-    // Data blocks traced but not yet written (QueueData).
-    std::string m_outbox;
-    // Between the server's 354 and the reply to the end of data.
-    bool m_inData = false;
+    // The socket, TLS, buffers, waits and the connection's one state.
+    std::unique_ptr<SmtpConnection> m_link;
 };

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "codec/base64.h"
+#include "smtp/internal/connection.h"
 #include "smtp/reply_scanner.h"
 #include "smtp/sasl.h"
 #include "smtp/smtp.h"
@@ -34,7 +35,7 @@ std::string EncodedLine(std::string_view bytes, std::string_view prefix = {}) {
 }  // namespace
 
 void CSmtp::Authenticate(bool authenticate, const char* login, const char* password) {
-    if (!authenticate || !ReplyHasKeyword(m_recvBuffer.get(), "AUTH")) {
+    if (!authenticate || !ReplyHasKeyword(GetLastReply(), "AUTH")) {
         return;
     }
     if (login != nullptr) {
@@ -49,9 +50,9 @@ void CSmtp::Authenticate(bool authenticate, const char* login, const char* passw
     if (m_password.empty()) {
         throw ECSmtp(ERR_NO_PASSWORD);
     }
-    Announce(SmtpStage::kLoggingIn);
+    m_link->SetState(SessionState::kLoggingIn);
     // A fixed order of preference; the server's order plays no part.
-    const char* offer = m_recvBuffer.get();
+    const char* offer = GetLastReply();
     if (ReplyHasKeyword(offer, "LOGIN")) {
         AuthLogin();
     } else if (ReplyHasKeyword(offer, "PLAIN")) {
@@ -109,7 +110,7 @@ void CSmtp::AuthDigestMd5() {
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     std::array<char, INET_ADDRSTRLEN> dotted{};
-    if (getpeername(m_socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+    if (getpeername(m_link->Descriptor(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
         peer.sin_family != AF_INET ||
         inet_ntop(AF_INET, &peer.sin_addr, dotted.data(), dotted.size()) == nullptr) {
         throw ECSmtp(ERR_NO_DIGEST_SERVER);
@@ -129,6 +130,6 @@ void CSmtp::AuthDigestMd5() {
 
 std::string CSmtp::ReadChallenge() const {
     // The code and its separator go; decoding stops at the line's CR LF.
-    const std::string_view reply(m_recvBuffer.get());
+    const std::string_view reply(GetLastReply());
     return reply.size() > 4 ? Base64Decode(reply.substr(4)) : std::string();
 }

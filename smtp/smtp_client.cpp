@@ -1,25 +1,21 @@
-// The client object: construction, configuration, trace and destruction.
-#include <syslog.h>
+// The client object: construction, configuration, the owner's sinks and
+// destruction.
 #include <unistd.h>
 
 #include <array>
 
+#include "smtp/internal/connection.h"
+#include "smtp/internal/system_log.h"
 #include "smtp/smtp.h"
-#include "smtp/tls_state.h"
 
 int g_reply521 = 0;
 
 SmtpTraceSink SystemLogTraceSink() {
-    return [](std::string_view text) {
-        syslog(LOG_USER | LOG_DEBUG, "%.*s", static_cast<int>(text.size()), text.data());
-    };
+    auto writer = std::make_shared<SystemLogWriter>();
+    return [writer](std::string_view text) { writer->Write(text); };
 }
 
-CSmtp::CSmtp()
-    : m_sendBuffer(std::make_unique<char[]>(kSmtpBufferSize)),
-      m_recvBuffer(std::make_unique<char[]>(kSmtpBufferSize)),
-      m_tlsState(std::make_unique<TlsState>()),
-      m_trace(SystemLogTraceSink()) {
+CSmtp::CSmtp() : m_link(std::make_unique<SmtpConnection>()) {
     std::array<char, 256> name{};
     if (gethostname(name.data(), name.size() - 1) != 0) {
         throw ECSmtp(ERR_HOSTNAME);
@@ -28,15 +24,8 @@ CSmtp::CSmtp()
 }
 
 CSmtp::~CSmtp() {
-    if (m_connected) {
-        try {
-            CloseSession();
-        } catch (const ECSmtp&) {
-            // Owners that need QUIT's outcome call CloseSession themselves.
-        }
-    }
-    CloseSocket();
-    ReleaseTls();
+    // Owners that need QUIT's outcome call CloseSession themselves.
+    Shutdown();
 }
 
 void CSmtp::SetServer(const char* host, std::uint16_t port, bool authenticate) {
@@ -92,29 +81,24 @@ std::string_view CSmtp::GetBodyLine(std::uint32_t index) const {
 }
 
 void CSmtp::SetTraceSink(SmtpTraceSink sink, DataTrace data) {
-    m_trace = std::move(sink);
-    m_dataTrace = data;
+    m_link->SetTraceSink(std::move(sink), data);
+}
+void CSmtp::SetWaitLimit(std::chrono::milliseconds limit) noexcept {
+    m_link->SetWaitLimit(limit);
+}
+void CSmtp::SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept {
+    m_link->SetAbort(std::move(abort));
+}
+void CSmtp::SetStageSink(SmtpStageSink sink) {
+    m_link->SetStageSink(std::move(sink));
 }
 
-void CSmtp::Trace(std::string_view text) const {
-    if (m_trace) {
-        m_trace(text);
-    }
+const char* CSmtp::GetLastReply() const noexcept {
+    return m_link->LastReply();
 }
-
-int CSmtp::WaitMillis(std::int32_t seconds) const noexcept {
-    const std::int64_t table = std::int64_t{seconds} * 1000;
-    const std::int64_t limit = m_waitLimit.count();
-    return static_cast<int>(limit > 0 && limit < table ? limit : table);
+bool CSmtp::IsConnected() const noexcept {
+    return m_link->QuitOwed();
 }
-
-void CSmtp::Announce(SmtpStage stage) const noexcept {
-    // Progress is for show; a failing sink must not end an exchange (or,
-    // from the closing QUIT, a destructor).
-    try {
-        if (m_stage) {
-            m_stage(stage);
-        }
-    } catch (...) {
-    }
+bool CSmtp::HasSocket() const noexcept {
+    return m_link->HasSocket();
 }

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "codec/base64.h"
-#include "smtp/channel_failure.h"
 #include "smtp/data_stream.h"
+#include "smtp/internal/connection.h"
 #include "smtp/smtp.h"
 
 std::string g_boundary = "__WAKEBELL__TEXT__BOUNDARY__";
@@ -72,13 +72,14 @@ void CSmtp::SendMail() {
         OpenSession(m_server.c_str(), m_port, SECURITY_KEEP, m_authenticate, nullptr, nullptr);
     }
     try {
-        Announce(SmtpStage::kSending);
+        m_link->SetState(SessionState::kInTransaction);
         RunTransaction();
-    } catch (const ECSmtp& failure) {
-        AbandonTransaction(failure.Code());
+    } catch (const ECSmtp&) {
+        AbandonTransaction();
         throw;
     } catch (...) {
-        AbandonTransaction(ERR_NO_MEMORY);  // e.g. std::bad_alloc: say nothing more
+        m_link->SetState(SessionState::kFailed);  // e.g. std::bad_alloc: say nothing more
+        AbandonTransaction();
         throw;
     }
 }
@@ -104,7 +105,7 @@ void CSmtp::RunTransaction() {
     if (Command(CMD_DATA, "DATA\r\n") != 354) {
         throw ECSmtp(ERR_REPLY_DATA);
     }
-    m_inData = true;
+    m_link->SetState(SessionState::kInData);
 
     std::string block;
     ComposeHeader(block);
@@ -127,11 +128,11 @@ void CSmtp::RunTransaction() {
         QueueData("\r\n--" + std::string(kAttachmentBoundary) + "--\r\n");
     }
 
-    const SmtpCommandSpec& end = *LookupCommand(CMD_DATA_END);
+    const SmtpCommandRow& end = *LookupCommand(CMD_DATA_END);
     SetSendText("\r\n.\r\n");
     Transmit(end);
     const int code = ReadReply(end);
-    m_inData = false;
+    m_link->SetState(SessionState::kReady);
     if (code != 250) {
         throw ECSmtp(ERR_MESSAGE_BODY);
     }
@@ -214,21 +215,11 @@ void CSmtp::SendAttachment(const std::string& path, std::uint64_t& total) {
     }
 }
 
-void CSmtp::AbandonTransaction(std::int32_t code) noexcept {
-    // Once the data has begun, the server reads every line as part of the
-    // message and answers nothing before the end of data, so a QUIT would
-    // wait for a reply that never comes. Closing without the end of data
-    // makes the server drop the message (RFC 5321, 3.8).
-    if (m_inData || ChannelIsBroken(code)) {
-        m_connected = false;
-    }
-    m_outbox.clear();
-    try {
-        FlushDataTrace();  // the owner's sink may throw too
-        CloseSession();
-    } catch (const ECSmtp&) {
-        // The transaction's own failure is the one to report.
-    } catch (...) {
-        CloseSocket();
-    }
+void CSmtp::AbandonTransaction() noexcept {
+    // Once the data has begun (kInData), the server reads every line as
+    // part of the message and answers nothing before the end of data, so a
+    // QUIT would wait for a reply that never comes; the state owes none.
+    // Closing without the end of data makes the server drop the message
+    // (RFC 5321, 3.8).
+    Shutdown();
 }

@@ -1,38 +1,35 @@
-// Reading whole replies, and the control commands EHLO, STARTTLS and QUIT.
-#include <algorithm>
-#include <cstring>
-
+// The dialogue's access to the connection layer, and the control commands
+// EHLO, STARTTLS and QUIT.
+#include "smtp/internal/connection.h"
 #include "smtp/reply_scanner.h"
 #include "smtp/smtp.h"
 
-int CSmtp::ReadReply(const SmtpCommandSpec& row) {
-    FlushData();  // a reply can only come to what has been sent
-    ReplyScanner scanner;
-    for (;;) {
-        const std::size_t count = Receive(row);
-        const ReplyScanner::State state = scanner.Feed({m_recvBuffer.get(), count});
-        if (state == ReplyScanner::State::kComplete) {
-            break;
-        }
-        if (state == ReplyScanner::State::kTooLong) {
-            throw ECSmtp(ERR_REPLY_TOO_LONG);
-        }
-    }
-    // The code is known; a reply longer than the buffer keeps its beginning.
-    const std::string& text = scanner.text();
-    const std::size_t kept = std::min(text.size(), kSmtpBufferSize - 1);
-    std::memcpy(m_recvBuffer.get(), text.data(), kept);
-    m_recvBuffer[kept] = '\0';
-    m_replyTrailing = scanner.trailing();
-    Trace(std::string_view(text).substr(0, kept));
-    if (scanner.code() == 521) {
+int CSmtp::ReadReply(const SmtpCommandRow& row) {
+    const int code = m_link->ReadReply(row);
+    if (code == 521) {
         g_reply521 = 1;
     }
-    return scanner.code();
+    return code;
+}
+
+void CSmtp::SetSendText(std::string_view text) {
+    m_link->SetSendText(text);
+}
+
+void CSmtp::Transmit(const SmtpCommandRow& row, std::size_t redactFrom) {
+    m_link->Transmit(row, redactFrom);
+}
+
+void CSmtp::QueueData(std::string_view block) {
+    m_link->QueueData(block);
+}
+
+void CSmtp::FlushData() {
+    m_link->FlushData();
 }
 
 int CSmtp::Command(SmtpCommand command, std::string_view text, std::size_t redactFrom) {
-    const SmtpCommandSpec* row = LookupCommand(command);
+    const SmtpCommandRow* row = LookupCommand(command);
     SetSendText(text);
     Transmit(*row, redactFrom);
     return ReadReply(*row);
@@ -41,28 +38,33 @@ int CSmtp::Command(SmtpCommand command, std::string_view text, std::size_t redac
 void CSmtp::SendEhlo() {
     const std::string line = "EHLO " + m_localHost + "\r\n";
     const int code = Command(CMD_EHLO, line);
-    m_connected = true;  // a QUIT is owed from here on, whatever the reply
+    // A QUIT is owed from here on, whatever the reply (a 421 has left the
+    // connection failed, and it stays so).
+    m_link->SetState(SessionState::kGreeted);
     if (code / 100 != 2) {
         throw ECSmtp(ERR_REPLY_EHLO);
     }
 }
 
 void CSmtp::UpgradeToTls() {
-    if (!ReplyHasKeyword(m_recvBuffer.get(), "STARTTLS")) {
+    if (!ReplyHasKeyword(GetLastReply(), "STARTTLS")) {
         throw ECSmtp(ERR_STARTTLS_UNSUPPORTED);
     }
     const int code = Command(CMD_STARTTLS, "STARTTLS\r\n");
-    // RFC 3207: anything after the reply came in clear text and could have
-    // been injected by a man in the middle; it must not be read as if it had
-    // come through TLS.
-    if (code != 220 || m_replyTrailing != 0) {
+    // RFC 3207 4.2: anything after the reply came in clear text and could
+    // have been injected by a man in the middle; it must not be read as if
+    // it had come through TLS. The server now expects a handshake, so the
+    // connection is done: not even QUIT goes out in clear text.
+    if (code == 220 && m_link->ReplyTrailing() != 0) {
+        m_link->SetState(SessionState::kFailed);
+    }
+    if (code != 220 || m_link->State() == SessionState::kFailed) {
         throw ECSmtp(ERR_REPLY_STARTTLS);
     }
-    Announce(SmtpStage::kSecuring);
-    TlsHandshake();
+    m_link->StartTls();
 }
 
 void CSmtp::SendQuit() {
+    m_link->SetState(SessionState::kClosing);
     Command(CMD_QUIT, "QUIT\r\n");
-    m_connected = false;
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -120,6 +121,9 @@ ScriptStep Say(std::string bytes) {
 ScriptStep SayInChunks(std::vector<std::string> chunks) {
     return {ScriptStep::Kind::kSay, std::move(chunks)};
 }
+ScriptStep Trickle(std::string bytes, std::chrono::milliseconds pace) {
+    return {ScriptStep::Kind::kTrickle, {std::move(bytes)}, pace};
+}
 ScriptStep Hear(std::string line, std::string reply) {
     return {ScriptStep::Kind::kHear, {std::move(line), std::move(reply)}};
 }
@@ -209,6 +213,12 @@ void ScriptServer::Run() {
                 next = recordRest = connection.Handshake(m_certificate, m_key);
                 break;
             case ScriptStep::Kind::kClose: next = recordRest = false; break;
+            case ScriptStep::Kind::kTrickle:
+                for (std::size_t i = 0; next && i < step.bytes[0].size(); ++i) {
+                    std::this_thread::sleep_for(step.pace);
+                    next = connection.Write(step.bytes[0].substr(i, 1));
+                }
+                break;
         }
         if (!next) {
             break;

@@ -11,15 +11,17 @@
 // bytes shows up there.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct ScriptStep {
-    enum class Kind { kSay, kHear, kStartTls, kClose };
+    enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle };
     Kind kind;
     std::vector<std::string> bytes;  // chunks to send, or the line expected and the reply
+    std::chrono::milliseconds pace{0};  // kTrickle: the time between two bytes
 };
 
 // Sends bytes to the client.
@@ -27,6 +29,9 @@ ScriptStep Say(std::string bytes);
 // Sends each chunk; a chunk goes out only once the client has read the one
 // before, so the client receives them one by one.
 ScriptStep SayInChunks(std::vector<std::string> chunks);
+// Sends bytes one at a time, pace apart: a server that keeps every wait
+// short and the reply endless. Stops early once the client has gone.
+ScriptStep Trickle(std::string bytes, std::chrono::milliseconds pace);
 // Reads one line (up to CR LF) and records it; line is what the client
 // should have sent. Then sends reply, if any.
 ScriptStep Hear(std::string line, std::string reply = {});

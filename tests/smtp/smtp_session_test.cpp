@@ -47,6 +47,12 @@ std::string ReplyOfSize(std::size_t size, const std::string& code = "220") {
     return reply + code + " " + std::string(size - reply.size() - 6, 'x') + "\r\n";
 }
 
+// One set for the whole program: making a set points SSL_CERT_FILE at its CA.
+const TestCertificates& Certificates() {
+    static const TestCertificates certificates;
+    return certificates;
+}
+
 struct Outcome {
     int code = 0;  // the ECSmtp code, 0 when the session opened and closed
     std::vector<std::string> heard;
@@ -59,9 +65,8 @@ struct Outcome {
 Outcome RunScript(std::vector<ScriptStep> script, SmtpSecurity security = SECURITY_NONE,
                   milliseconds waitLimit = kGenerousWait,
                   const std::string& user = std::string(kTestUser)) {
-    static const TestCertificates certificates;
-    ScriptServer server(std::move(script), certificates.File("server.pem"),
-                        certificates.File("server.key"));
+    ScriptServer server(std::move(script), Certificates().File("server.pem"),
+                        Certificates().File("server.key"));
     Outcome outcome;
     std::string trace;
     {
@@ -157,10 +162,21 @@ TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
         {"STARTTLS refused: no handshake, QUIT in clear",
          AfterEhlo("250 STARTTLS\r\n", {Hear("STARTTLS\r\n", "454 4.7.0 no TLS\r\n"), quit}),
          ERR_REPLY_STARTTLS, SECURITY_STARTTLS},
-        {"bytes after the STARTTLS reply: no handshake",
+        {"bytes after the STARTTLS reply: no handshake, nothing more in clear text",
          AfterEhlo("250 STARTTLS\r\n",
-                   {Hear("STARTTLS\r\n", "220 go ahead\r\n250-AUTH PLAIN\r\n"), quit}),
+                   {Hear("STARTTLS\r\n", "220 go ahead\r\n250-AUTH PLAIN\r\n")}),
          ERR_REPLY_STARTTLS, SECURITY_STARTTLS},
+        // The first error wins: the clean-up's QUIT cannot hide it, and none
+        // goes to a server that has said it is closing.
+        {"535 then close: the refusal, not the QUIT's failure",
+         AfterEhlo("250 AUTH PLAIN\r\n", {Hear(PlainLine(), "535 5.7.8 no\r\n"), Close()}),
+         ERR_BAD_LOGIN},
+        {"421 to EHLO then close", AfterEhlo("421 4.3.2 closing\r\n", {Close()}),
+         ERR_REPLY_EHLO},
+        {"421 to EHLO: no QUIT", AfterEhlo("421 4.3.2 closing\r\n", {}), ERR_REPLY_EHLO},
+        {"421 to AUTH: no QUIT",
+         AfterEhlo("250 AUTH LOGIN\r\n", {Hear("AUTH LOGIN\r\n", "421 4.3.2 closing\r\n")}),
+         ERR_REPLY_AUTH_LOGIN},
         {"STARTTLS: only the second EHLO reply counts",
          AfterEhlo(
              "250-AUTH LOGIN\r\n250 STARTTLS\r\n",
@@ -171,9 +187,9 @@ TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
          {StartTls(), Say(ReplyOfSize(kSmtpBufferSize - 1)), Hear(Ehlo(), "250 fake\r\n"), quit},
          ERR_NONE,
          SECURITY_TLS},
-        {"TLS reply of 10240 bytes",
-         {StartTls(), Say(ReplyOfSize(kSmtpBufferSize))},
-         ERR_NO_MEMORY,
+        {"TLS reply of 10240 bytes in one record is cut, not refused",
+         {StartTls(), Say(ReplyOfSize(kSmtpBufferSize)), Hear(Ehlo(), "250 fake\r\n"), quit},
+         ERR_NONE,
          SECURITY_TLS},
     };
     for (const Case& c : cases) {
@@ -194,14 +210,80 @@ TEST(SmtpSessionTest, ALineTooLongForTheSendBufferIsRefusedBeforeAnythingIsSent)
     EXPECT_EQ(outcome.heard, outcome.expected);
 }
 
-TEST(SmtpSessionTest, LongRepliesAreCutAndEndlessOnesStopped) {
+// One rule for plain TCP and TLS: cut to the receive buffer once the code is
+// known, 418 past 1 MiB without a final line.
+TEST(SmtpSessionTest, LongRepliesAreCutAndEndlessOnesStoppedOverEitherTransport) {
     const std::string ehloReply = ReplyOfSize(3 * kSmtpBufferSize, "250");
-    const Outcome cut = RunScript(AfterEhlo(ehloReply, {Hear("QUIT\r\n", "221 bye\r\n")}));
-    EXPECT_EQ(cut.code, ERR_NONE);
-    EXPECT_EQ(cut.lastReply, ehloReply.substr(0, kSmtpBufferSize - 1));
+    const std::string endlessReply = ReplyOfSize(std::size_t{1} << 21, "250");
+    for (const SmtpSecurity security : {SECURITY_NONE, SECURITY_TLS}) {
+        SCOPED_TRACE(security);
+        const auto script = [security](std::vector<ScriptStep> steps) {
+            if (security == SECURITY_TLS) {
+                steps.insert(steps.begin(), StartTls());
+            }
+            return steps;
+        };
+        const Outcome cut =
+            RunScript(script(AfterEhlo(ehloReply, {Hear("QUIT\r\n", "221 bye\r\n")})), security);
+        EXPECT_EQ(cut.code, ERR_NONE);
+        EXPECT_EQ(cut.lastReply, ehloReply.substr(0, kSmtpBufferSize - 1));
 
-    const Outcome endless = RunScript(AfterEhlo(ReplyOfSize(std::size_t{1} << 21, "250"), {}));
-    EXPECT_EQ(endless.code, ERR_REPLY_TOO_LONG);
+        const Outcome endless = RunScript(script(AfterEhlo(endlessReply, {})), security);
+        EXPECT_EQ(endless.code, ERR_REPLY_TOO_LONG);
+    }
+}
+
+// Each wait sees a byte within 10 ms, yet the reply as a whole must arrive
+// within the command's time-out (here the wait limit): 402 at once, not
+// after the ten seconds the server would keep trickling.
+TEST(SmtpSessionTest, ATricklingServerRunsOutTheReplysWholeTimeOut) {
+    const std::string greeting = "220 " + std::string(1000, 'x') + "\r\n";
+    for (const SmtpSecurity security : {SECURITY_NONE, SECURITY_TLS}) {
+        SCOPED_TRACE(security);
+        std::vector<ScriptStep> script = {Trickle(greeting, milliseconds(10))};
+        if (security == SECURITY_TLS) {
+            script.insert(script.begin(), StartTls());
+        }
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(RunScript(script, security, milliseconds(300)).code, ERR_NOT_RESPONDING);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(3000));
+    }
+}
+
+// Every change of the connection's state is one trace text, and the owner
+// hears the stages that begin with one.
+TEST(SmtpSessionTest, EachChangeOfStateIsTracedOnceAndAnnouncesItsStage) {
+    ScriptServer server(AfterEhlo("250 STARTTLS\r\n",
+                                  {Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls(),
+                                   Hear(Ehlo(), "250 AUTH PLAIN\r\n"),
+                                   Hear(PlainLine(), "235 2.7.0 ok\r\n"),
+                                   Hear("QUIT\r\n", "221 bye\r\n")}),
+                        Certificates().File("server.pem"), Certificates().File("server.key"));
+    std::vector<std::string> states;
+    std::vector<SmtpStage> stages;
+    {
+        CSmtp smtp;
+        smtp.SetTraceSink([&states](std::string_view text) {
+            if (text.starts_with(kTraceStatePrefix)) {
+                states.emplace_back(text.substr(kTraceStatePrefix.size()));
+            }
+        });
+        smtp.SetStageSink([&stages](SmtpStage stage) { stages.push_back(stage); });
+        smtp.SetWaitLimit(kGenerousWait);
+        smtp.OpenSession("127.0.0.1", server.Port(), SECURITY_STARTTLS, true,
+                         std::string(kTestUser).c_str(), std::string(kTestPassword).c_str());
+        EXPECT_TRUE(smtp.IsConnected());
+        smtp.CloseSession();
+        EXPECT_FALSE(smtp.IsConnected());
+    }
+    EXPECT_EQ(server.Heard(), server.Expected());
+    EXPECT_EQ(states, (std::vector<std::string>{
+                          "no socket -> connecting", "connecting -> connected",
+                          "connected -> greeted", "greeted -> securing", "securing -> secured",
+                          "secured -> greeted", "greeted -> logging in", "logging in -> ready",
+                          "ready -> closing", "closing -> no socket"}));
+    EXPECT_EQ(stages, (std::vector<SmtpStage>{SmtpStage::kConnecting, SmtpStage::kSecuring,
+                                              SmtpStage::kLoggingIn, SmtpStage::kClosing}));
 }
 
 // A socket on 127.0.0.1, at a port of the system's choosing.

@@ -1,4 +1,4 @@
-#include "smtp/socket_io.h"
+#include "smtp/internal/socket_io.h"
 
 #include <array>
 #include <cerrno>

@@ -1,0 +1,40 @@
+// The client's default trace sink: records for the system log, written to
+// its datagram socket (RFC 3164 framing, user facility, debug priority).
+//
+// One writer per client. It connects on its first record; when the log
+// cannot be reached then, or again after a send fails, it gives up for
+// good, so an absent log costs one attempt per client, not one per record.
+// Private to smtp/.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class SystemLogWriter {
+  public:
+    // path: the log's socket; /dev/log on every system the client runs on.
+    explicit SystemLogWriter(std::string path = "/dev/log");
+    ~SystemLogWriter();
+
+    SystemLogWriter(const SystemLogWriter&) = delete;
+    SystemLogWriter& operator=(const SystemLogWriter&) = delete;
+
+    // Sends text as one record, without a final CR LF and cut to
+    // kMaxText bytes. Never blocks (a full log drops the record) and never
+    // fails.
+    void Write(std::string_view text) noexcept;
+    // True once the writer has given up.
+    bool GaveUp() const noexcept { return m_gaveUp; }
+
+    static constexpr std::size_t kMaxText = 16 * 1024;
+
+  private:
+    bool Connect() noexcept;
+
+    std::string m_path;
+    int m_socket = -1;
+    bool m_gaveUp = false;
+    std::unique_ptr<char[]> m_record;  // room for the frame and kMaxText
+};
