@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,11 @@ Outcome RunMail(std::vector<ScriptStep> script, const std::function<void(CSmtp&)
     Outcome outcome;
     {
         CSmtp smtp;
-        smtp.SetTraceSink([&outcome](std::string_view text) { outcome.trace += text; });
+        smtp.SetTraceSink([&outcome](std::string_view text) {
+            if (!text.starts_with(kTraceStatePrefix)) {
+                outcome.trace += text;
+            }
+        });
         smtp.SetWaitLimit(kGenerousWait);
         smtp.SetClock([] { return kNewYear; });
         smtp.SetServer("127.0.0.1", server.Port(), false);
@@ -178,6 +183,10 @@ TEST_F(SmtpMailTest, RefusalsRaiseTheirCodesAndQuit) {
          ERR_MESSAGE_BODY, [](CSmtp& smtp) { smtp.AddBodyLine("line"); }},
         {"no To recipient: after MAIL FROM", Join({kGreeted, {mailFrom, kQuit}}), ERR_NO_RECIPIENT,
          [](CSmtp& smtp) { smtp.AddCcRecipient("cc@example.test"); }, false},
+        // The one refusal without QUIT: the server has said it is closing.
+        {"421 to RCPT TO: no QUIT",
+         Join({kGreeted, {mailFrom, Hear("RCPT TO:<to@example.test>\r\n", "421 closing\r\n")}}),
+         ERR_REPLY_RCPT_TO},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,8 +291,8 @@ TEST_F(SmtpMailTest, AFailureInsideTheDataClosesWithoutQuit) {
     EXPECT_EQ(folderAttached.code, ERR_FILE_NOT_FOUND);
 }
 
-// The path buffer of old held 254 characters; a path of any length works,
-// and the file name is what follows its last slash.
+// A path of any length works (no fixed-size path buffer), and the file name
+// is what follows its last slash.
 TEST_F(SmtpMailTest, AttachmentPathsOfAnyLengthWork) {
     const TempFolder folder;
     std::filesystem::path path = folder.Path();
@@ -352,6 +361,83 @@ TEST_F(SmtpMailTest, GroupedDataTraceHoldsTheSameBytesInFewerTexts) {
     EXPECT_EQ(joined(traces[0]), joined(traces[1]));
     EXPECT_GT(traces[0].size(), 3000U);
     EXPECT_LT(traces[1].size(), 40U);
+}
+
+// A sink that throws, wherever it throws during a failed transaction and
+// its clean-up, changes nothing: the first error is raised, QUIT goes out
+// once, and the client is left closed, so its destructor has nothing to wait
+// for.
+TEST_F(SmtpMailTest, AThrowingTraceSinkCannotLeaveTheClientHalfClosed) {
+    const std::vector<std::pair<const char*, std::function<bool(std::string_view)>>> cases = {
+        {"on QUIT", [](std::string_view text) { return text == "QUIT\r\n"; }},
+        {"on QUIT's reply", [](std::string_view text) { return text.starts_with("221"); }},
+        {"on closing", [](std::string_view text) { return text.ends_with("-> no socket"); }},
+        {"on everything", [](std::string_view) { return true; }},
+    };
+    for (const auto& [name, throwsOn] : cases) {
+        SCOPED_TRACE(name);
+        ScriptServer server(Join({kGreeted,
+                                  {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
+                                   Hear("RCPT TO:<to@example.test>\r\n", "550 no\r\n"), kQuit}}));
+        auto smtp = std::make_unique<CSmtp>();
+        smtp->SetWaitLimit(kGenerousWait);
+        smtp->SetServer("127.0.0.1", server.Port(), false);
+        Configure(*smtp, true);
+        smtp->OpenSession("127.0.0.1", server.Port(), SECURITY_NONE, false, nullptr, nullptr);
+        smtp->SetTraceSink([&throwsOn](std::string_view text) {
+            if (throwsOn(text)) {
+                throw std::runtime_error("sink failed");
+            }
+        });
+        try {
+            smtp->SendMail();
+            ADD_FAILURE() << "the refused recipient passed";
+        } catch (const ECSmtp& e) {
+            EXPECT_EQ(e.Code(), ERR_REPLY_RCPT_TO);
+        }
+        EXPECT_FALSE(smtp->IsConnected());
+        EXPECT_FALSE(smtp->HasSocket());
+        const auto started = std::chrono::steady_clock::now();
+        smtp.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, kGenerousWait / 10);
+        EXPECT_EQ(server.Heard(), server.Expected());
+    }
+}
+
+// kSummary traces no message text, only one line per mail with its data's
+// size and block count (header, each body line, the closing boundary).
+TEST_F(SmtpMailTest, SummaryDataTraceIsOneLinePerMailWithoutTheText) {
+    const std::string data = Header() + "secret one\r\nsecret two\r\n--test\r\n\r\n.\r\n";
+    ScriptServer server(AcceptedMail(data));
+    std::vector<std::string> trace;
+    {
+        CSmtp smtp;
+        smtp.SetTraceSink([&trace](std::string_view text) { trace.emplace_back(text); },
+                          CSmtp::DataTrace::kSummary);
+        smtp.SetWaitLimit(kGenerousWait);
+        smtp.SetClock([] { return kNewYear; });
+        smtp.SetServer("127.0.0.1", server.Port(), false);
+        Configure(smtp, true);
+        smtp.AddBodyLine("secret one");
+        smtp.AddBodyLine("secret two");
+        smtp.SendMail();
+        smtp.CloseSession();
+    }
+    EXPECT_EQ(server.Heard(), server.Expected());
+    const std::size_t dataBytes = data.size() - std::string_view("\r\n.\r\n").size();
+    const std::string summary =
+        "<message data: " + std::to_string(dataBytes) + " bytes in 4 blocks>";
+    std::size_t summaries = 0;
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        EXPECT_EQ(trace[i].find("secret"), std::string::npos) << trace[i];
+        if (trace[i].starts_with("<message data")) {
+            ++summaries;
+            EXPECT_EQ(trace[i], summary);
+            ASSERT_LT(i + 1, trace.size());
+            EXPECT_EQ(trace[i + 1], "\r\n.\r\n");
+        }
+    }
+    EXPECT_EQ(summaries, 1U);
 }
 
 }  // namespace
