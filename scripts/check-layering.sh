@@ -34,6 +34,22 @@ no_qt() {  # folder
     fi
 }
 
+# smtp/internal/ is the SMTP client's own: only smtp/'s sources and the tests
+# of smtp/ may include it, and no header directly in smtp/ (those are the
+# client's public face), so a change inside it recompiles nothing else.
+private_smtp() {
+    hits=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"]smtp/internal/" "$root" \
+        --include='*.h' --include='*.cpp' --include='*.cc' \
+        --exclude-dir=build --exclude-dir='build-*' --exclude-dir=.git |
+        sed "s|^$root/||" | grep -vE '^(smtp/internal/|smtp/[^/]+\.cpp:|tests/smtp/)' || true)
+    if [ -n "$hits" ]; then
+        echo "layering: smtp/internal/ is private to smtp/ (tests/smtp/ aside):"
+        echo "$hits"
+        status=1
+    fi
+}
+
+private_smtp
 check codec smtp settings setup
 check smtp settings setup
 check settings smtp setup
