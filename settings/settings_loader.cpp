@@ -6,7 +6,7 @@
 
 namespace {
 
-// The names as the loader has always spelled them; the store folds case.
+// The names as the loader spells them; the store folds case.
 constexpr const char* kQueriedKeyParts[4] = {"key1", "key2", "key3", "key4"};
 
 }  // namespace

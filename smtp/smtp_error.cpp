@@ -3,8 +3,8 @@
 namespace {
 
 const char* TextOf(std::int32_t code) {
-    // The misspellings "reciepent" and "recipent" are the texts users and
-    // logs have always seen; they stay.
+    // "reciepent" and "recipent" are spelled so on purpose: these are the
+    // exact texts the client reports, and log searches match them.
     switch (code) {
         case ERR_NONE: return "";
         case ERR_WSA_STARTUP: return "Unable to initialise winsock2";
