@@ -192,8 +192,9 @@ class CSmtp {
     // the clock failed, the reply codes listed at the top, and those of the
     // channel. After a failure the connection is closed: with QUIT while the
     // server is taking commands, without it once the data has begun (QUIT
-    // would only become part of an abandoned message) or when the channel
-    // itself failed. A failing QUIT never hides the first error.
+    // would only become part of an abandoned message), after a 421 reply
+    // (the server is closing) or when the channel itself failed. A failing
+    // QUIT never hides the first error.
     void SendMail();
 
     // Where the trace goes; until replaced, SystemLogTraceSink() with

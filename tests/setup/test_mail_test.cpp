@@ -76,7 +76,9 @@ Outcome Send(const Call& call) {
     options.waitLimit = call.waitLimit;
     options.clock = [] { return kNewYear2027; };
     options.trace = [&outcome, &call](std::string_view text) {
-        outcome.trace.emplace_back(text);
+        if (!text.starts_with(kTraceStatePrefix)) {  // the exchange, not its states
+            outcome.trace.emplace_back(text);
+        }
         if (call.alsoTrace) {
             call.alsoTrace(text);
         }
