@@ -156,11 +156,10 @@ void SmtpConnection::SetState(SessionState next) noexcept {
     std::array<char, 64> line{};
     const std::string_view from = SessionStateName(now);
     const std::string_view to = SessionStateName(next);
-    const int length =
-        std::snprintf(line.data(), line.size(), "%.*s%.*s -> %.*s",
-                      static_cast<int>(kTraceStatePrefix.size()), kTraceStatePrefix.data(),
-                      static_cast<int>(from.size()), from.data(), static_cast<int>(to.size()),
-                      to.data());
+    const int length = std::snprintf(line.data(), line.size(), "%.*s%.*s -> %.*s",
+                                     static_cast<int>(kTraceStatePrefix.size()),
+                                     kTraceStatePrefix.data(), static_cast<int>(from.size()),
+                                     from.data(), static_cast<int>(to.size()), to.data());
     if (length > 0) {
         Trace({line.data(), std::min(static_cast<std::size_t>(length), line.size() - 1)});
     }
@@ -206,13 +205,16 @@ int SmtpConnection::WaitMillis(std::int32_t seconds) const noexcept {
 // server may hold its next record until ours is acknowledged, and Linux
 // clears the flag again by itself, so it is set before each wait.
 short SmtpConnection::WaitFor(short events, int millis) {
+    if (m_socket < 0) {
+        throw ECSmtp(ERR_CONNECTION_CLOSED);  // never a whole time-out on no descriptor
+    }
     if ((events & POLLIN) != 0) {
         const int on = 1;
         setsockopt(m_socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     }
     short revents = 0;
-    switch (WaitForSocket(m_socket, events, millis, &revents,
-                          m_abort ? m_abort->Descriptor() : -1)) {
+    switch (
+        WaitForSocket(m_socket, events, millis, &revents, m_abort ? m_abort->Descriptor() : -1)) {
         case WaitResult::kFailed: throw ECSmtp(ERR_SELECT);
         case WaitResult::kTimeout: throw ECSmtp(ERR_NOT_RESPONDING);
         case WaitResult::kAborted: throw ECSmtp(ERR_CANCELLED);
@@ -452,9 +454,9 @@ void SmtpConnection::TraceDataSummary() {
         return;
     }
     std::array<char, 96> line{};
-    const int length = std::snprintf(line.data(), line.size(),
-                                     "<message data: %" PRIu64 " bytes in %" PRIu64 " blocks>",
-                                     bytes, blocks);
+    const int length =
+        std::snprintf(line.data(), line.size(),
+                      "<message data: %" PRIu64 " bytes in %" PRIu64 " blocks>", bytes, blocks);
     if (length > 0) {
         Trace({line.data(), std::min(static_cast<std::size_t>(length), line.size() - 1)});
     }

@@ -135,7 +135,7 @@ class SmtpConnection {
 
     SmtpTraceSink m_trace;
     CSmtp::DataTrace m_dataTrace = CSmtp::DataTrace::kSummary;
-    std::string m_dataTraceHold;   // kGrouped blocks not yet traced
+    std::string m_dataTraceHold;    // kGrouped blocks not yet traced
     std::uint64_t m_dataBytes = 0;  // kSummary: this mail's data so far
     std::uint64_t m_dataBlocks = 0;
     SmtpStageSink m_stage;

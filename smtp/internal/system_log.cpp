@@ -66,9 +66,9 @@ void SystemLogWriter::Write(std::string_view text) noexcept {
         std::strftime(stamp.data(), stamp.size(), "%b %e %H:%M:%S", &local) == 0) {
         stamp[0] = '\0';
     }
-    const int frame = std::snprintf(m_record.get(), kMaxFrame, "<%d>%s %.64s[%d]: ",
-                                    LOG_USER | LOG_DEBUG, stamp.data(),
-                                    program_invocation_short_name, static_cast<int>(getpid()));
+    const int frame =
+        std::snprintf(m_record.get(), kMaxFrame, "<%d>%s %.64s[%d]: ", LOG_USER | LOG_DEBUG,
+                      stamp.data(), program_invocation_short_name, static_cast<int>(getpid()));
     if (frame <= 0 || static_cast<std::size_t>(frame) >= kMaxFrame) {
         return;
     }

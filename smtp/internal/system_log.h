@@ -28,7 +28,7 @@ class SystemLogWriter {
     // True once the writer has given up.
     bool GaveUp() const noexcept { return m_gaveUp; }
 
-    static constexpr std::size_t kMaxText = 16 * 1024;
+    static constexpr std::size_t kMaxText = std::size_t{16} * 1024;
 
   private:
     bool Connect() noexcept;

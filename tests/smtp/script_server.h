@@ -20,7 +20,7 @@
 struct ScriptStep {
     enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle };
     Kind kind;
-    std::vector<std::string> bytes;  // chunks to send, or the line expected and the reply
+    std::vector<std::string> bytes;     // chunks to send, or the line expected and the reply
     std::chrono::milliseconds pace{0};  // kTrickle: the time between two bytes
 };
 

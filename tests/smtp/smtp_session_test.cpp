@@ -171,8 +171,7 @@ TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
         {"535 then close: the refusal, not the QUIT's failure",
          AfterEhlo("250 AUTH PLAIN\r\n", {Hear(PlainLine(), "535 5.7.8 no\r\n"), Close()}),
          ERR_BAD_LOGIN},
-        {"421 to EHLO then close", AfterEhlo("421 4.3.2 closing\r\n", {Close()}),
-         ERR_REPLY_EHLO},
+        {"421 to EHLO then close", AfterEhlo("421 4.3.2 closing\r\n", {Close()}), ERR_REPLY_EHLO},
         {"421 to EHLO: no QUIT", AfterEhlo("421 4.3.2 closing\r\n", {}), ERR_REPLY_EHLO},
         {"421 to AUTH: no QUIT",
          AfterEhlo("250 AUTH LOGIN\r\n", {Hear("AUTH LOGIN\r\n", "421 4.3.2 closing\r\n")}),
@@ -253,12 +252,12 @@ TEST(SmtpSessionTest, ATricklingServerRunsOutTheReplysWholeTimeOut) {
 // Every change of the connection's state is one trace text, and the owner
 // hears the stages that begin with one.
 TEST(SmtpSessionTest, EachChangeOfStateIsTracedOnceAndAnnouncesItsStage) {
-    ScriptServer server(AfterEhlo("250 STARTTLS\r\n",
-                                  {Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls(),
-                                   Hear(Ehlo(), "250 AUTH PLAIN\r\n"),
-                                   Hear(PlainLine(), "235 2.7.0 ok\r\n"),
-                                   Hear("QUIT\r\n", "221 bye\r\n")}),
-                        Certificates().File("server.pem"), Certificates().File("server.key"));
+    ScriptServer server(
+        AfterEhlo("250 STARTTLS\r\n",
+                  {Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls(),
+                   Hear(Ehlo(), "250 AUTH PLAIN\r\n"), Hear(PlainLine(), "235 2.7.0 ok\r\n"),
+                   Hear("QUIT\r\n", "221 bye\r\n")}),
+        Certificates().File("server.pem"), Certificates().File("server.key"));
     std::vector<std::string> states;
     std::vector<SmtpStage> stages;
     {
