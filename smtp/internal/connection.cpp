@@ -184,6 +184,10 @@ bool SmtpConnection::QuitOwed() const noexcept {
     }
 }
 
+bool SmtpConnection::Usable() const noexcept {
+    return m_socket >= 0 && m_state != SessionState::kFailed;
+}
+
 void SmtpConnection::Trace(std::string_view text) const noexcept {
     try {
         if (m_trace) {
@@ -384,6 +388,9 @@ void SmtpConnection::SetSendText(std::string_view text) {
 }
 
 void SmtpConnection::Transmit(const SmtpCommandRow& row, std::size_t redactFrom) {
+    if (!Usable()) {
+        throw ECSmtp(ERR_CONNECTION_CLOSED);
+    }
     const std::string_view sentText(m_sendBuffer.get());
     if (row.command == CMD_DATA_END) {
         TraceDataSummary();
@@ -414,6 +421,9 @@ void SmtpConnection::Transmit(const SmtpCommandRow& row, std::size_t redactFrom)
 }
 
 void SmtpConnection::QueueData(std::string_view block) {
+    if (!Usable()) {
+        throw ECSmtp(ERR_CONNECTION_CLOSED);
+    }
     switch (m_dataTrace) {
         case CSmtp::DataTrace::kPerBlock: Trace(block); break;
         case CSmtp::DataTrace::kGrouped:

@@ -62,6 +62,9 @@ class SmtpConnection {
     SessionState State() const noexcept { return m_state; }
     // From the EHLO reply up to the transaction's data: QUIT can be heard.
     bool QuitOwed() const noexcept;
+    // Open and not failed: bytes may still be sent. Sending otherwise
+    // raises 400 (ERR_CONNECTION_CLOSED) before touching the socket.
+    bool Usable() const noexcept;
     bool HasSocket() const noexcept { return m_socket >= 0; }
     // The socket's descriptor, -1 when none (getpeername and the like).
     int Descriptor() const noexcept { return m_socket; }
