@@ -110,12 +110,4 @@ TEST(CapabilitiesTest, ReadsSizeAndTheFlags) {
     }
 }
 
-TEST(CapabilitiesTest, OffersIgnoresLetterCase) {
-    const SmtpCapabilities offer = ParseCapabilities("250-m\r\n250 AUTH Cram-MD5\r\n");
-    EXPECT_TRUE(offer.Offers("CRAM-MD5"));
-    EXPECT_TRUE(offer.Offers("cram-md5"));
-    EXPECT_FALSE(offer.Offers("CRAM"));
-    EXPECT_FALSE(offer.Offers(""));
-}
-
 }  // namespace
