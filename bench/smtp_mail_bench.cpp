@@ -92,7 +92,7 @@ struct Setup {
     std::filesystem::path folder;
     std::string sendMailOnce;
     std::string peakRss;
-    std::string traceDir;  // empty: no timestamped traces
+    std::string traceDir;                     // empty: no timestamped traces
     std::map<std::string, Message> messages;  // by the body argument
     std::unique_ptr<LocalSmtpServer> server;
     std::vector<Target> targets;
@@ -253,8 +253,8 @@ bool ReportLocalServer(benchmark::State& state, LocalSmtpServer& server, std::si
     return true;
 }
 
-void MailRuns(benchmark::State& state, const Target& target, Client client,
-              const std::string& body, const std::string& traceName) {
+void MailRuns(benchmark::State& state, const Target& target, Client client, const std::string& body,
+              const std::string& traceName) {
     const Message& message = g_setup->messages.at(body);
     const std::size_t failuresBefore = target.local != nullptr ? target.local->failures() : 0;
     if (target.local != nullptr) {
@@ -332,11 +332,11 @@ void Register(const Target& target, const std::string& body, int runs) {
     for (const auto& [who, client] : clients) {
         const std::string name = target.name + "/" + who + "/" + body;
         const std::string traceName = target.name + "-" + who + "-" + body;
-        benchmark::RegisterBenchmark(name.c_str(),
-                                     [&target, client = client, body,
-                                      traceName](benchmark::State& state) {
-                                         MailRuns(state, target, client, body, traceName);
-                                     })
+        benchmark::RegisterBenchmark(
+            name.c_str(),
+            [&target, client = client, body, traceName](benchmark::State& state) {
+                MailRuns(state, target, client, body, traceName);
+            })
             ->Iterations(runs)
             ->Unit(benchmark::kMillisecond);
     }
@@ -429,8 +429,8 @@ int main(int argc, char** argv) {
                 // Fails early, with the reason, when the server refuses.
                 RunOrThrow(postfix, Client::kOursNullTrace, body);
                 RunOrThrow(postfix, Client::kCurl, body);
-                Register(postfix, body, body == std::string_view(kTestMail) ? kTestMailRuns
-                                                                             : kLargeMailRuns);
+                Register(postfix, body,
+                         body == std::string_view(kTestMail) ? kTestMailRuns : kLargeMailRuns);
             }
         }
 

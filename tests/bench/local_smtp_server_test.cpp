@@ -2,6 +2,8 @@
 // its session ticket before the greeting (what makes a client's delayed ACK
 // show as a stall), and it counts what each session delivered, which the
 // mail benchmark trusts to tell that a client carried the whole message.
+#include "bench/local_smtp_server.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -16,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "bench/local_smtp_server.h"
 #include "bench/throwaway_certificates.h"
 #include "codec/base64.h"
 
@@ -48,8 +49,7 @@ int CountTicket(SSL* /*tls*/, SSL_SESSION* /*session*/) {
 // One TLS connection to the server, read and written a line at a time.
 class Client {
   public:
-    Client(std::uint16_t port, int maxVersion)
-        : m_context(SSL_CTX_new(TLS_client_method())) {
+    Client(std::uint16_t port, int maxVersion) : m_context(SSL_CTX_new(TLS_client_method())) {
         SSL_CTX_set_max_proto_version(m_context.get(), maxVersion);
         SSL_CTX_set_session_cache_mode(m_context.get(), SSL_SESS_CACHE_CLIENT);
         SSL_CTX_sess_set_new_cb(m_context.get(), &CountTicket);

@@ -38,8 +38,8 @@ TEST_F(PeakRssTest, MeasuresTheCommandNotTheProcessThatStartedIt) {
     EXPECT_GT(Written(m_file), 0);
     EXPECT_LT(Written(m_file), 64 * 1024);
     // A command that itself takes 96 MiB is measured at that size.
-    ASSERT_EQ(RunProcess({WAKEBELL_PEAK_RSS, m_file, "/usr/bin/python3", "-c",
-                          "b = bytearray(96 << 20)"}),
+    ASSERT_EQ(RunProcess(
+                  {WAKEBELL_PEAK_RSS, m_file, "/usr/bin/python3", "-c", "b = bytearray(96 << 20)"}),
               0);
     EXPECT_GE(Written(m_file), 96 * 1024);
     EXPECT_LT(Written(m_file), 200 * 1024);
