@@ -13,7 +13,10 @@
 // of 25,000, 50,000 and 100,000 body lines of 70 characters, so that the time
 // per line shows whether the time grows linearly; Postfix the test mail and
 // the 100,000 lines. Ours runs with CSmtp's default trace (the system log, as
-// the setup program has it) and again with no trace at all.
+// the setup program has it) and again with no trace at all. One benchmark per
+// server and mail runs the three clients in turns, run by run, so that they
+// share whatever else the machine is doing; its counters are named
+// <client>.<what>.
 //
 // Every run must deliver the whole message: the local server counts the bytes
 // of each, and against Postfix a client exits 0 only after the server's 250
@@ -225,73 +228,105 @@ double Calls(const std::map<std::string, double>& calls, std::string_view name) 
     return found == calls.end() ? 0 : found->second;
 }
 
-// Checks what the local server saw of the timed runs and reports its times;
+// The clients, by the name their counters begin with.
+struct NamedClient {
+    const char* who;
+    Client client;
+};
+constexpr NamedClient kClients[] = {
+    {"Ours", Client::kOurs}, {"OursNullTrace", Client::kOursNullTrace}, {"Curl", Client::kCurl}};
+constexpr std::size_t kClientCount = std::size(kClients);
+
+// Checks what the local server saw of the timed runs (whose clients, in run
+// order, are in order) and gives each client's server times into serverMs;
 // false (with the benchmark's error set) when a run did not deliver the
 // whole message or a session failed.
-bool ReportLocalServer(benchmark::State& state, LocalSmtpServer& server, std::size_t runs,
-                       const Message& message, std::size_t failuresBefore) {
-    const std::vector<LocalSmtpServer::Session> sessions = server.TakeSessions(runs);
-    if (sessions.size() != runs) {
+bool CheckLocalServer(benchmark::State& state, LocalSmtpServer& server,
+                      const std::vector<std::size_t>& order, const Message& message,
+                      std::size_t failuresBefore, std::vector<double> (&serverMs)[kClientCount]) {
+    const std::vector<LocalSmtpServer::Session> sessions = server.TakeSessions(order.size());
+    if (sessions.size() != order.size()) {
         state.SkipWithError("the server saw more sessions than runs");
         return false;
     }
-    std::vector<double> serverMs;
-    for (const LocalSmtpServer::Session& session : sessions) {
-        serverMs.push_back(session.millis);
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
         // The Date line may change its length between runs; the body may not.
-        if (session.messages != 1 || session.bodyBytes != message.bodyBytes) {
+        if (sessions[i].messages != 1 || sessions[i].bodyBytes != message.bodyBytes) {
             state.SkipWithError("a session did not deliver the whole message");
             return false;
         }
+        serverMs[order[i]].push_back(sessions[i].millis);
     }
     if (server.failures() != failuresBefore) {
         state.SkipWithError("the server saw sessions without AUTH or QUIT");
         return false;
     }
-    state.counters["server_median_ms"] = Percentile(serverMs, 0.5);
-    state.counters["server_p95_ms"] = Percentile(serverMs, 0.95);
     return true;
 }
 
-void MailRuns(benchmark::State& state, const Target& target, Client client, const std::string& body,
-              const std::string& traceName) {
+// The three clients take turns, one run each per iteration and a different
+// one first each time, so that a change in the machine's load (other work,
+// the server's own background tasks) falls on all of them alike. Counters
+// are named <client>.<what>.
+void MailRuns(benchmark::State& state, const Target& target, const std::string& body) {
     const Message& message = g_setup->messages.at(body);
     const std::size_t failuresBefore = target.local != nullptr ? target.local->failures() : 0;
     if (target.local != nullptr) {
         target.local->Reset();
     }
-    std::vector<double> clientMs;
+    std::vector<double> clientMs[kClientCount];
+    std::vector<std::size_t> order;  // the client of each run, in run order
+    std::size_t round = 0;
     while (state.KeepRunning()) {
-        const Clock::time_point start = Clock::now();
-        try {
-            RunOrThrow(target, client, body);
-        } catch (const std::runtime_error& failure) {
-            state.SkipWithError(failure.what());
-            return;
+        for (std::size_t turn = 0; turn < kClientCount; ++turn) {
+            const std::size_t c = (round + turn) % kClientCount;
+            const Clock::time_point start = Clock::now();
+            try {
+                RunOrThrow(target, kClients[c].client, body);
+            } catch (const std::runtime_error& failure) {
+                state.SkipWithError(failure.what());
+                return;
+            }
+            clientMs[c].push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            order.push_back(c);
         }
-        clientMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        ++round;
     }
+    std::vector<double> serverMs[kClientCount];
     if (target.local != nullptr &&
-        !ReportLocalServer(state, *target.local, clientMs.size(), message, failuresBefore)) {
+        !CheckLocalServer(state, *target.local, order, message, failuresBefore, serverMs)) {
         return;
     }
-    state.counters["runs"] = static_cast<double>(clientMs.size());
     state.counters["lines"] = body == kTestMail ? 8 : std::strtod(body.c_str(), nullptr);
     state.counters["message_bytes"] = static_cast<double>(message.bytes);
-    state.counters["median_ms"] = Percentile(clientMs, 0.5);
-    state.counters["p95_ms"] = Percentile(clientMs, 0.95);
-    state.counters["max_ms"] = Percentile(clientMs, 1.0);
-    state.counters["max_rss_kib"] = PeakRssKib(target, client, body);
+    for (std::size_t c = 0; c < kClientCount; ++c) {
+        const auto [who, client] = kClients[c];
+        const std::string prefix = std::string(who) + ".";
+        auto& counters = state.counters;
+        counters[prefix + "runs"] = static_cast<double>(clientMs[c].size());
+        counters[prefix + "median_ms"] = Percentile(clientMs[c], 0.5);
+        counters[prefix + "p95_ms"] = Percentile(clientMs[c], 0.95);
+        counters[prefix + "max_ms"] = Percentile(clientMs[c], 1.0);
+        if (target.local != nullptr) {
+            counters[prefix + "server_median_ms"] = Percentile(serverMs[c], 0.5);
+            counters[prefix + "server_p95_ms"] = Percentile(serverMs[c], 0.95);
+        }
+        counters[prefix + "max_rss_kib"] = PeakRssKib(target, client, body);
 
-    const std::map<std::string, double> calls = CountSyscalls(target, client, body);
-    state.counters["syscalls"] = calls.empty() ? -1 : Calls(calls, "total");
-    state.counters["syscalls_write"] = Calls(calls, "write") + Calls(calls, "writev") +
-                                       Calls(calls, "sendto") + Calls(calls, "sendmsg");
-    state.counters["syscalls_socket"] = Calls(calls, "socket");
+        const std::map<std::string, double> calls = CountSyscalls(target, client, body);
+        counters[prefix + "syscalls"] = calls.empty() ? -1 : Calls(calls, "total");
+        counters[prefix + "syscalls_write"] = Calls(calls, "write") + Calls(calls, "writev") +
+                                              Calls(calls, "sendto") + Calls(calls, "sendmsg");
+        counters[prefix + "syscalls_socket"] = Calls(calls, "socket");
 
-    if (!g_setup->traceDir.empty()) {
-        const std::string file = g_setup->traceDir + "/" + traceName + ".strace";
-        RunWrapped(target, client, body, {"strace", "-f", "-ttt", "-T", "-o", file});
+        if (!g_setup->traceDir.empty()) {
+            const std::string file =
+                g_setup->traceDir + "/" + target.name + "-" + who + "-" + body + ".strace";
+            std::error_code ignored;  // no trace of an earlier run may stand for this one
+            std::filesystem::remove(file, ignored);
+            RunWrapped(target, client, body, {"strace", "-f", "-ttt", "-T", "-o", file});
+        }
     }
 }
 
@@ -323,23 +358,14 @@ void CaptureMessage(const Target& local, const std::string& body) {
     server.Reset();
 }
 
-// The three clients on one mail to one server, named
-// <server>/<client>/<body>.
+// The three clients on one mail to one server, named <server>/<body>; runs
+// is the number of runs of each client.
 void Register(const Target& target, const std::string& body, int runs) {
-    const std::pair<const char*, Client> clients[] = {{"Ours", Client::kOurs},
-                                                      {"OursNullTrace", Client::kOursNullTrace},
-                                                      {"Curl", Client::kCurl}};
-    for (const auto& [who, client] : clients) {
-        const std::string name = target.name + "/" + who + "/" + body;
-        const std::string traceName = target.name + "-" + who + "-" + body;
-        benchmark::RegisterBenchmark(
-            name.c_str(),
-            [&target, client = client, body, traceName](benchmark::State& state) {
-                MailRuns(state, target, client, body, traceName);
-            })
-            ->Iterations(runs)
-            ->Unit(benchmark::kMillisecond);
-    }
+    const std::string name = target.name + "/" + body;
+    benchmark::RegisterBenchmark(
+        name.c_str(), [&target, body](benchmark::State& state) { MailRuns(state, target, body); })
+        ->Iterations(runs)
+        ->Unit(benchmark::kMillisecond);
 }
 
 // This program's own options, taken out of argv before Google Benchmark

@@ -153,9 +153,15 @@ def main():
     data = read_results()
     rows = {}
     for bench in data["benchmarks"]:
-        # <server>/<who>/<body>/iterations:N
-        server, who, body = bench["name"].split("/")[:3]
-        rows[(server, body, who)] = bench
+        # <server>/<body>/iterations:N, with counters <who>.<what> and a few
+        # of the mail's own (lines, message_bytes).
+        server, body = bench["name"].split("/")[:2]
+        for who in ORDER:
+            row = {key.split(".", 1)[1]: value for key, value in bench.items()
+                   if key.startswith(who + ".")}
+            if row:
+                row["lines"] = bench["lines"]
+                rows[(server, body, who)] = row
     NAMES["Curl"] = f"curl {curl_version()}"
     trace_dir = data["context"].get("trace_dir")
 
