@@ -47,5 +47,5 @@ export XDG_CONFIG_HOME="$work/config"
 "$work/reader" >"$work/read" || fail "the reader found nothing usable"
 expected=$(printf 'taro@example.test|hanako@example.test|smtp.example.test:465|p~ss\177|\223d\214\271 on|1010|0')
 [ "$(cat "$work/read")" = "$expected" ] ||
-    fail "the reader read $(od -An -c "$work/read" | tr -s ' \n' ' '), expected $(printf '%s\n' "$expected" | od -An -c | tr -s ' \n' ' ')"
+    fail "the reader read '$(cat -v "$work/read" | tr -d '\n')', expected '$(printf '%s' "$expected" | cat -v)'"
 echo "installed_reader_test: the installed reader read what the form stored"

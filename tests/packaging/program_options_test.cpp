@@ -26,7 +26,7 @@ std::string ReadFile(const std::filesystem::path& file) {
 }
 
 // Runs `program arguments` with no display and no platform named.
-Outcome Run(const std::string& program, const std::string& arguments) {
+Outcome RunProgram(const std::string& program, const std::string& arguments) {
     const TempFolder temp;
     const std::string out = temp.Path() / "out";
     const std::string err = temp.Path() / "err";
@@ -68,7 +68,7 @@ const Case kCases[] = {
 TEST(ProgramOptionsTest, HelpAndVersionAnswerOnStandardOutputWithoutADisplay) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.arguments);
-        const Outcome outcome = Run(c.program, c.arguments);
+        const Outcome outcome = RunProgram(c.program, c.arguments);
         EXPECT_EQ(outcome.status, c.status);
         if (c.status == 0) {
             EXPECT_TRUE(outcome.out.starts_with(c.outStart)) << outcome.out;
@@ -87,7 +87,7 @@ TEST(ProgramOptionsTest, EveryOptionTheHelpNamesIsInTheManualPage) {
     for (const auto& [program, name] : {std::pair{WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings"},
                                         std::pair{WAKEBELL_SETUP_PROGRAM, "wakebell-setup"}}) {
         SCOPED_TRACE(name);
-        const std::string help = Run(program, "--help").out;
+        const std::string help = RunProgram(program, "--help").out;
         const std::string page =
             ReadFile(std::filesystem::path(WAKEBELL_PACKAGING_DIR) / (std::string(name) + ".1.scd"));
         ASSERT_NE(page, "");
