@@ -18,7 +18,8 @@ cmake --install "$build" --prefix "$work/prefix" --component Development >/dev/n
     fail "cmake --install of the Development component failed"
 pc=$(find "$work/prefix" -name wakebell-settings.pc)
 [ -n "$pc" ] || fail "no wakebell-settings.pc installed"
-export PKG_CONFIG_PATH="$(dirname "$pc")"
+PKG_CONFIG_PATH=$(dirname "$pc")
+export PKG_CONFIG_PATH
 flags=$(${PKG_CONFIG:-pkg-config} --cflags --libs wakebell-settings) ||
     fail "pkg-config does not know wakebell-settings"
 case "$flags" in

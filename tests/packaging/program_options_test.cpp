@@ -30,9 +30,8 @@ Outcome RunProgram(const std::string& program, const std::string& arguments) {
     const TempFolder temp;
     const std::string out = temp.Path() / "out";
     const std::string err = temp.Path() / "err";
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
-                                program + "' " + arguments + " >'" + out + "' 2>'" + err +
-                                "' </dev/null";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + program +
+                                "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
@@ -88,8 +87,8 @@ TEST(ProgramOptionsTest, EveryOptionTheHelpNamesIsInTheManualPage) {
                                         std::pair{WAKEBELL_SETUP_PROGRAM, "wakebell-setup"}}) {
         SCOPED_TRACE(name);
         const std::string help = RunProgram(program, "--help").out;
-        const std::string page =
-            ReadFile(std::filesystem::path(WAKEBELL_PACKAGING_DIR) / (std::string(name) + ".1.scd"));
+        const std::string page = ReadFile(std::filesystem::path(WAKEBELL_PACKAGING_DIR) /
+                                          (std::string(name) + ".1.scd"));
         ASSERT_NE(page, "");
         std::set<std::string> options;
         const std::regex option("(^|[\\s\\[|])(--?[a-z][a-z-]*)");
