@@ -1,10 +1,11 @@
 # Developer targets. README.md's two commands, scripts/run.sh and
 # scripts/test.sh, install what is missing (make included) and then call
-# `make run` and `make check check-asan fuzz`.
+# `make run` and `make check package-check check-asan fuzz`.
 #   make run          builds the program and starts it
 #   make test         installs what is missing, builds, runs the whole suite,
-#                     normally and again under AddressSanitizer + UBSan,
-#                     then runs the fuzz targets for a bounded time
+#                     checks the packages, runs the suite again under
+#                     AddressSanitizer + UBSan, then runs the fuzz targets
+#                     for a bounded time
 #   make fuzz         builds the libFuzzer targets with clang (build-fuzz/) and
 #                     runs each for FUZZ_SECONDS (default 20) seconds
 #   make bench        builds and runs the benchmarks, prints the ratio tables
@@ -17,18 +18,21 @@
 #                     (scripts/bench-postfix.sh installs it when missing and
 #                     runs one on 127.0.0.1 only, as root), prints the
 #                     README's mail tables
-#   make package      builds build/wakebell-setup_<version>_<arch>.deb
+#   make package      builds build/wakebell-setup_<version>-<revision>_<arch>.deb
+#                     and build/libwakebell-settings-dev_<...>.deb
+#   make package-check  builds the packages and checks them with lintian,
+#                     appstreamcli and desktop-file-validate
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
 #                     the walkthrough's docs/walkthrough-* (a local server)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail bench-postfix package screenshot clean
+.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail bench-postfix package package-check screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
 
-test: deps check check-asan fuzz
+test: deps check package-check check-asan fuzz
 
 deps:
 	./scripts/install-deps.sh
@@ -77,6 +81,9 @@ bench-postfix: deps build
 
 package: build
 	cmake --build build --target package
+
+package-check:
+	./scripts/check-package.sh
 
 screenshot: build
 	./scripts/screenshot-form.sh build docs/setup-form.png
