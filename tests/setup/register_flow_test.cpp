@@ -37,25 +37,13 @@
 #include "tests/smtp/script_server.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
+#include "scripted_boxes.h"
 #include "typing.h"
 
 namespace {
 
 // 00:00:00 on 1 January 2027, UTC (the tests run with TZ=UTC).
 constexpr std::time_t kNewYear = 1798761600;
-
-// Every box the form shows, in order, as "ok: text" or "yes/no: text";
-// questions are answered from `answers`.
-struct ScriptedBoxes final : MessageBoxes {
-    QStringList shown;
-    QList<bool> answers;
-
-    void Ok(const QString& text) override { shown << QStringLiteral("ok: ") + text; }
-    bool YesNo(const QString& text) override {
-        shown << QStringLiteral("yes/no: ") + text;
-        return !answers.isEmpty() && answers.takeFirst();
-    }
-};
 
 QString Ok(const char* text) {
     return QStringLiteral("ok: ") + QString::fromUtf8(text);
