@@ -78,8 +78,8 @@ QString Cp932Validator::RefusalHint(const QStringList& characters) {
 }
 
 bool Cp932Validator::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_field && (event->type() == QEvent::FocusOut ||
-                               event->type() == QEvent::Hide)) {
+    if (watched == m_field &&
+        (event->type() == QEvent::FocusOut || event->type() == QEvent::Hide)) {
         HideHint();
     }
     return QValidator::eventFilter(watched, event);

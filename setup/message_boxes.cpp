@@ -30,7 +30,8 @@ class DetailsButtonTitle final : public QObject {
 
   private:
     void Update(bool open) {
-        m_button->setText(QString::fromUtf8(open ? kHideDetailsButtonText : kShowDetailsButtonText));
+        m_button->setText(
+            QString::fromUtf8(open ? kHideDetailsButtonText : kShowDetailsButtonText));
     }
 
     QAbstractButton* m_button;

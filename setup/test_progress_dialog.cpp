@@ -41,8 +41,8 @@ TestProgressDialog::TestProgressDialog(QWidget* owner)
     m_bar->setRange(0, kStageCount);
     m_bar->setTextVisible(false);
     auto* buttons = new QDialogButtonBox(this);
-    m_cancel = buttons->addButton(QString::fromUtf8(kProgressCancelText),
-                                  QDialogButtonBox::RejectRole);
+    m_cancel =
+        buttons->addButton(QString::fromUtf8(kProgressCancelText), QDialogButtonBox::RejectRole);
     m_cancel->setObjectName(QStringLiteral("cancel"));
     // Enter (a key the user has just pressed to start the test) and Space
     // must not end it: no default button, and Cancel takes no focus.

@@ -39,14 +39,16 @@ class Cp932TextTest : public QObject {
         QTest::newRow("wave dash") << "～" << QByteArray("\x81\x60");
         QTest::newRow("ideographic space") << "(例)　x" << QByteArray("(\x97\xE1)\x81\x40x");
         // What Linux input methods give for these Shift_JIS characters.
-        QTest::newRow("JIS wave dash") << "9時〜18時" << QByteArray("9\x8E\x9E\x81\x60" "18\x8E\x9E");
+        QTest::newRow("JIS wave dash")
+            << "9時〜18時" << QByteArray("9\x8E\x9E\x81\x60") + "18\x8E\x9E";
         QTest::newRow("JIS minus sign") << "−" << QByteArray("\x81\x7C");
         QTest::newRow("JIS double vertical line") << "‖" << QByteArray("\x81\x61");
         QTest::newRow("JIS cent sign") << "¢" << QByteArray("\x81\x91");
         QTest::newRow("JIS pound sign") << "£" << QByteArray("\x81\x92");
         QTest::newRow("JIS not sign") << "¬" << QByteArray("\x81\xCA");
-        QTest::newRow("JIS em dash") << "a—b" << QByteArray("a\x81\x5C" "b");
-        QTest::newRow("CP932 forms of the same") << "∥￠￡￢―" << QByteArray("\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C");
+        QTest::newRow("JIS em dash") << "a—b" << QByteArray("a\x81\x5C") + "b";
+        QTest::newRow("CP932 forms of the same")
+            << "∥￠￡￢―" << QByteArray("\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C");
         QTest::newRow("yen sign, which iconv turns into a backslash") << "a¥b" << QByteArray();
         QTest::newRow("overline, which iconv turns into a tilde") << "a‾" << QByteArray();
         QTest::newRow("outside the BMP") << "a😀" << QByteArray();
@@ -90,15 +92,17 @@ class Cp932TextTest : public QObject {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");  // the field's text afterwards
         QTest::addColumn<QString>("hint");   // empty: none shown
-        QTest::newRow("typed wave dash") << "type" << "9時〜18時" << "9時～18時" << "";
-        QTest::newRow("committed JIS forms")
-            << "commit" << "〜−‖¢£¬—" << "～－∥￠￡￢―" << "";
-        QTest::newRow("pasted JIS forms") << "paste" << "a−b" << "a－b" << "";
-        QTest::newRow("typed yen sign") << "type" << "a¥" << "a" << "¥";
-        QTest::newRow("typed emoji") << "type" << "b😀" << "b" << "😀";
-        QTest::newRow("committed accented") << "commit" << "のcafé" << "" << "é";
-        QTest::newRow("pasted, each named once")
-            << "paste" << "x¥y😀z¥" << "" << "¥ 😀";
+        const auto row = [](const char* name, const char* way, const char* text, const char* shown,
+                            const char* hint) {
+            QTest::newRow(name) << QString(way) << QString(text) << QString(shown) << QString(hint);
+        };
+        row("typed wave dash", "type", "9時〜18時", "9時～18時", "");
+        row("committed JIS forms", "commit", "〜−‖¢£¬—", "～－∥￠￡￢―", "");
+        row("pasted JIS forms", "paste", "a−b", "a－b", "");
+        row("typed yen sign", "type", "a¥", "a", "¥");
+        row("typed emoji", "type", "b😀", "b", "😀");
+        row("committed accented", "commit", "のcafé", "", "é");
+        row("pasted, each named once", "paste", "x¥y😀z¥", "", "¥ 😀");
     }
     void fieldsTakeJisFormsAndNameWhatTheyRefuse() {
         QFETCH(QString, way);

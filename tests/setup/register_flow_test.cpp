@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+#include "scripted_boxes.h"
 #include "settings/key_paths.h"
 #include "settings/registry_store.h"
 #include "settings/registry_value.h"
@@ -37,7 +38,6 @@
 #include "tests/smtp/script_server.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
-#include "scripted_boxes.h"
 #include "typing.h"
 
 namespace {

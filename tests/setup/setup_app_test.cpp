@@ -61,14 +61,18 @@ class SetupAppTest : public QObject {
         QTest::addColumn<bool>("answer");
         const QString more = QStringLiteral("サーバーがパスワードを受け付けませんでした。");
         const QString details = QStringLiteral("S: 535 5.7.8 <auth> failed\nC: QUIT");
-        QTest::newRow("ok, clicked") << false << "" << "" << "click" << false;
-        QTest::newRow("ok with more and details, Esc") << false << more << details << "esc" << false;
-        QTest::newRow("ok with details, Enter") << false << "" << details << "enter" << false;
-        QTest::newRow("yes, clicked") << true << "" << "" << "click" << true;
-        QTest::newRow("yes, Enter") << true << "" << "" << "enter" << true;
-        QTest::newRow("yes, Alt+Y") << true << more << details << "alt+y" << true;
-        QTest::newRow("no, Alt+N") << true << "" << "" << "alt+n" << false;
-        QTest::newRow("no, Esc") << true << more << details << "esc" << false;
+        const auto row = [](const char* name, bool question, const QString& further,
+                            const QString& detailed, const char* press, bool answer) {
+            QTest::newRow(name) << question << further << detailed << QString(press) << answer;
+        };
+        row("ok, clicked", false, {}, {}, "click", false);
+        row("ok with more and details, Esc", false, more, details, "esc", false);
+        row("ok with details, Enter", false, {}, details, "enter", false);
+        row("yes, clicked", true, {}, {}, "click", true);
+        row("yes, Enter", true, {}, {}, "enter", true);
+        row("yes, Alt+Y", true, more, details, "alt+y", true);
+        row("no, Alt+N", true, {}, {}, "alt+n", false);
+        row("no, Esc", true, more, details, "esc", false);
     }
     void boxesSpeakJapaneseAndAnswerYesOnlyForYes() {
         QFETCH(bool, question);
@@ -97,8 +101,8 @@ class SetupAppTest : public QObject {
                 }
             }
             texts.sort();
-            QStringList expected = question ? QStringList{"いいえ(&N)", "はい(&Y)"}
-                                            : QStringList{"OK"};
+            QStringList expected =
+                question ? QStringList{"いいえ(&N)", "はい(&Y)"} : QStringList{"OK"};
             if (!details.isEmpty()) {
                 expected << QStringLiteral("詳細を表示...");
                 expected.sort();
@@ -108,8 +112,8 @@ class SetupAppTest : public QObject {
                 auto* detailsText = box->findChild<QTextEdit*>();
                 QVERIFY(detailsText != nullptr && !detailsText->isVisible());
                 // Opened, then closed: the button says which it will do.
-                for (const auto& [open, text] : {std::pair{true, "詳細を隠す..."},
-                                                 {false, "詳細を表示..."}}) {
+                for (const auto& [open, text] :
+                     {std::pair{true, "詳細を隠す..."}, {false, "詳細を表示..."}}) {
                     detailsButton->click();
                     QCOMPARE(detailsText->isVisible(), open);
                     QCOMPARE(detailsButton->text(), QString::fromUtf8(text));
