@@ -73,10 +73,6 @@ QValidator::State Cp932Validator::validate(QString& input, int& /*pos*/) const {
     return Invalid;
 }
 
-QString Cp932Validator::RefusalHint(const QStringList& characters) {
-    return QString::fromUtf8(kRefusedCharacterHint) + characters.join(QLatin1Char(' '));
-}
-
 bool Cp932Validator::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_field &&
         (event->type() == QEvent::FocusOut || event->type() == QEvent::Hide)) {
@@ -90,7 +86,11 @@ void Cp932Validator::ShowRefusal() {
         return;
     }
     m_hint->setFont(m_field->font());
-    m_hint->setText(RefusalHint(m_refused));
+    QString hint = QString::fromUtf8(kRefusedCharacterHint);
+    if (m_field->echoMode() == QLineEdit::Normal) {
+        hint += QStringLiteral(": ") + m_refused.join(QLatin1Char(' '));
+    }
+    m_hint->setText(hint);
     m_refused.clear();
     m_hint->adjustSize();
     m_hint->move(m_field->mapToGlobal(QPoint(0, m_field->height())));

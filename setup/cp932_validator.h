@@ -13,8 +13,9 @@ class QLabel;
 class QLineEdit;
 class QTimer;
 
-// The start of the hint; the refused characters follow.
-inline constexpr const char* kRefusedCharacterHint = "この文字は使えません: ";
+// The hint; ": " and the refused characters follow, except under a
+// password field, which shows no typed character.
+inline constexpr const char* kRefusedCharacterHint = "この文字は使えません";
 
 class Cp932Validator final : public QValidator {
   public:
@@ -26,9 +27,6 @@ class Cp932Validator final : public QValidator {
     // hold some it cannot (damaged stored bytes show as U+FFFD); an edit
     // may keep them (Intermediate) but never raise their number.
     State validate(QString& input, int& pos) const override;
-
-    // The hint shown when the field refuses `characters`.
-    static QString RefusalHint(const QStringList& characters);
 
     // The hint window, a tooltip-like label under the field; shown after a
     // refused edit until the text changes, the field loses the focus or a

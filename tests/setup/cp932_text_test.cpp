@@ -89,18 +89,19 @@ class Cp932TextTest : public QObject {
         QTest::addColumn<QString>("way");  // "type", "commit" or "paste"
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");  // the field's text afterwards
-        QTest::addColumn<QString>("hint");   // empty: none shown
+        QTest::addColumn<QString>("hint");   // after the hint's words; null: none
         const auto row = [](const char* name, const char* way, const char* text, const char* shown,
                             const char* hint) {
             QTest::newRow(name) << QString(way) << QString(text) << QString(shown) << QString(hint);
         };
-        row("typed wave dash", "type", "9時〜18時", "9時～18時", "");
-        row("committed JIS forms", "commit", "〜−‖¢£¬—", "～－∥￠￡￢―", "");
-        row("pasted JIS forms", "paste", "a−b", "a－b", "");
-        row("typed yen sign", "type", "a¥", "a", "¥");
-        row("typed emoji", "type", "b😀", "b", "😀");
-        row("committed accented", "commit", "のcafé", "", "é");
-        row("pasted, each named once", "paste", "x¥y😀z¥", "", "¥ 😀");
+        row("typed wave dash", "type", "9時〜18時", "9時～18時", nullptr);
+        row("committed JIS forms", "commit", "〜−‖¢£¬—", "～－∥￠￡￢―", nullptr);
+        row("pasted JIS forms", "paste", "a−b", "a－b", nullptr);
+        row("typed yen sign", "type", "a¥", "a", ": ¥");
+        row("typed emoji", "type", "b😀", "b", ": 😀");
+        row("committed accented", "commit", "のcafé", "", ": é");
+        row("pasted, each named once", "paste", "x¥y😀z¥", "", ": ¥ 😀");
+        row("typed into a password field", "password", "pw¥", "pw", "");
     }
     void fieldsTakeJisFormsAndNameWhatTheyRefuse() {
         QFETCH(QString, way);
@@ -112,7 +113,8 @@ class Cp932TextTest : public QObject {
         auto* validator = new Cp932Validator(edit);
         window.show();
         edit->setFocus();
-        if (way == "type") {
+        if (way == "type" || way == "password") {
+            edit->setEchoMode(way == "password" ? QLineEdit::Password : QLineEdit::Normal);
             TypeText(edit, text);
         } else if (way == "commit") {
             QInputMethodEvent event;
@@ -123,11 +125,11 @@ class Cp932TextTest : public QObject {
             edit->paste();
         }
         QCOMPARE(edit->text(), shown);
-        QCOMPARE(validator->Hint()->isVisible(), !hint.isEmpty());
-        if (hint.isEmpty()) {
+        QCOMPARE(validator->Hint()->isVisible(), !hint.isNull());
+        if (hint.isNull()) {
             return;
         }
-        QCOMPARE(validator->Hint()->text(), QStringLiteral("この文字は使えません: ") + hint);
+        QCOMPARE(validator->Hint()->text(), QStringLiteral("この文字は使えません") + hint);
         // Under the field, and gone once the text changes.
         QCOMPARE(validator->Hint()->pos(), edit->mapToGlobal(QPoint(0, edit->height())));
         TypeText(edit, QStringLiteral("k"));
