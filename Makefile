@@ -1,29 +1,38 @@
 # Developer targets. README.md's two commands, scripts/run.sh and
 # scripts/test.sh, install what is missing (make included) and then call
-# `make run` and `make check check-asan fuzz`.
+# `make run` and `make check package-check check-asan fuzz`.
 #   make run          builds the program and starts it
 #   make test         installs what is missing, builds, runs the whole suite,
-#                     normally and again under AddressSanitizer + UBSan,
-#                     then runs the fuzz targets for a bounded time
+#                     checks the packages, runs the suite again under
+#                     AddressSanitizer + UBSan, then runs the fuzz targets
+#                     for a bounded time
 #   make fuzz         builds the libFuzzer targets with clang (build-fuzz/) and
 #                     runs each for FUZZ_SECONDS (default 20) seconds
 #   make bench        builds and runs the benchmarks, prints the ratio tables
 #   make bench-session  the SMTP session benchmark against curl (needs strace
 #                     for the system call counts), prints its table
 #   make bench-mail   the mail benchmark against curl (whole processes, the
-#                     test mail and large mails), prints its table
-#   make package      builds build/wakebell-setup_<version>_<arch>.deb
+#                     test mail and large mails) with the in-process server,
+#                     prints its tables
+#   make bench-postfix  the same, in the same run also against Postfix
+#                     (scripts/bench-postfix.sh installs it when missing and
+#                     runs one on 127.0.0.1 only, as root), prints the
+#                     README's mail tables
+#   make package      builds build/wakebell-setup_<version>-<revision>_<arch>.deb
+#                     and build/libwakebell-settings-dev_<...>.deb
+#   make package-check  builds the packages and checks them with lintian,
+#                     appstreamcli and desktop-file-validate
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
 #                     the walkthrough's docs/walkthrough-* (a local server)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail package screenshot clean
+.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail bench-postfix package package-check screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
 
-test: deps check check-asan fuzz
+test: deps check package-check check-asan fuzz
 
 deps:
 	./scripts/install-deps.sh
@@ -58,13 +67,23 @@ bench-session: deps build
 	    --benchmark_out=build/smtp_session_bench.json
 	./scripts/bench-session-table.py build/smtp_session_bench.json
 
+MAIL_BENCH = ./build/bench/smtp_mail_bench --trace-dir=build/mail-bench-traces \
+	    --benchmark_out_format=json --benchmark_out=build/smtp_mail_bench.json
+
 bench-mail: deps build
-	./build/bench/smtp_mail_bench --benchmark_out_format=json \
-	    --benchmark_out=build/smtp_mail_bench.json
+	$(MAIL_BENCH)
+	./scripts/bench-mail-table.py build/smtp_mail_bench.json
+
+bench-postfix: deps build
+	./scripts/bench-postfix.sh sh -c \
+	    '$(MAIL_BENCH) --postfix-port=$$POSTFIX_PORT --postfix-ca=$$POSTFIX_CA'
 	./scripts/bench-mail-table.py build/smtp_mail_bench.json
 
 package: build
 	cmake --build build --target package
+
+package-check:
+	./scripts/check-package.sh
 
 screenshot: build
 	./scripts/screenshot-form.sh build docs/setup-form.png

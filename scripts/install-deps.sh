@@ -16,6 +16,7 @@ PACKAGES="
     fonts-ipafont-gothic
     xvfb xauth x11-utils xdotool imagemagick desktop-file-utils
     dpkg-dev file
+    scdoc gzip man-db lintian appstream
 "
 
 missing=""

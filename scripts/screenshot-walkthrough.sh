@@ -122,6 +122,13 @@ XDG_CONFIG_HOME=$work/config SSL_CERT_FILE=$work/certs/ca.pem QT_QPA_PLATFORM=xc
         wait_window "^wakebell-setup$"
         xdotool key Return                   # Yes
         wait_window "通信のテスト"
+        # Enter pressed once too often must leave the test running.
+        xdotool key Return Return
+        sleep 0.5
+        xdotool search --onlyvisible --name "通信のテスト" >/dev/null || {
+            echo "screenshot-walkthrough: Enter ended the test" >&2
+            exit 1
+        }
         shot "$docs/walkthrough-progress.png"
         xdotool key Escape                   # Cancel
         wait_gone "通信のテスト"

@@ -2,10 +2,12 @@
 // notifier will read it.
 //
 //   wakebell-settings [--db PATH] [--show-password]
+//   wakebell-settings --help | --version
 //
-// Exit status: 0 usable settings printed; 1 nothing usable stored; 2 the
-// store cannot be read; 3 bad command line. On 1 and 2 one line on stderr
-// says why.
+// Exit status: 0 usable settings printed (or the help or version asked
+// for); 1 nothing usable stored; 2 the store cannot be read; 3 bad command
+// line. On 1 and 2 one line on stderr says why. WAKEBELL_VERSION is the
+// project's version, given by the build.
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -26,18 +28,26 @@ constexpr int kExitUsage = 3;
 
 constexpr std::string_view kUsage =
     "usage: wakebell-settings [--db PATH] [--show-password]\n"
+    "       wakebell-settings --help | --version\n"
     "Prints the Wakebell mail settings stored for this user.\n"
     "  --db PATH         read PATH instead of the user's store\n"
-    "  --show-password   print the password instead of masking it\n";
+    "  --show-password   print the password instead of masking it\n"
+    "  --help            print this help and exit\n"
+    "  --version         print the version and exit\n"
+    "Exit status: 0 settings printed, 1 nothing usable stored,\n"
+    "2 the store cannot be read, 3 bad command line.\n";
+
+enum class Request { kShowSettings, kHelp, kVersion };
 
 struct Options {
+    Request request = Request::kShowSettings;
     std::optional<std::string> database;
     bool showPassword = false;
 };
 
-// Returns nullopt (after printing why) when the command line is not usable;
-// `help` is set for --help.
-std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
+// Returns nullopt (after printing why) when the command line is not usable.
+// --help and --version end the parsing: what follows them is not looked at.
+std::optional<Options> ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -48,7 +58,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
         } else if (arg.starts_with("--db=")) {
             options.database = std::string(arg.substr(5));
         } else if (arg == "--help" || arg == "-h") {
-            help = true;
+            options.request = Request::kHelp;
+            return options;
+        } else if (arg == "--version") {
+            options.request = Request::kVersion;
             return options;
         } else {
             std::cerr << "wakebell-settings: unknown or incomplete option: " << arg << '\n';
@@ -108,14 +121,17 @@ void PrintSettings(const NotifierSettings& settings, const std::string& file, bo
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool help = false;
-    const std::optional<Options> options = ParseOptions(argc, argv, help);
+    const std::optional<Options> options = ParseOptions(argc, argv);
     if (!options) {
         std::cerr << kUsage;
         return kExitUsage;
     }
-    if (help) {
+    if (options->request == Request::kHelp) {
         std::cout << kUsage;
+        return kExitUsable;
+    }
+    if (options->request == Request::kVersion) {
+        std::cout << "wakebell-settings " << WAKEBELL_VERSION << '\n';
         return kExitUsable;
     }
     const std::string file = options->database ? *options->database : DefaultStorePath().string();

@@ -41,8 +41,14 @@ TestProgressDialog::TestProgressDialog(QWidget* owner)
     m_bar->setRange(0, kStageCount);
     m_bar->setTextVisible(false);
     auto* buttons = new QDialogButtonBox(this);
-    m_cancel = buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    m_cancel =
+        buttons->addButton(QString::fromUtf8(kProgressCancelText), QDialogButtonBox::RejectRole);
     m_cancel->setObjectName(QStringLiteral("cancel"));
+    // Enter (a key the user has just pressed to start the test) and Space
+    // must not end it: no default button, and Cancel takes no focus.
+    m_cancel->setAutoDefault(false);
+    m_cancel->setDefault(false);
+    m_cancel->setFocusPolicy(Qt::NoFocus);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);

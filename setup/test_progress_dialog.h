@@ -1,5 +1,6 @@
 // The small modal window shown while the test mail is on its way: what the
-// client is doing, and a Cancel button.
+// client is doing, and a Cancel button. Only a click on Cancel, Alt+C, Esc
+// or the close box ends the test early; Enter and Space do nothing here.
 #pragma once
 
 #include <QDialog>
@@ -11,6 +12,7 @@ class QProgressBar;
 class QPushButton;
 
 inline constexpr const char* kProgressCaption = "通信のテスト";
+inline constexpr const char* kProgressCancelText = "キャンセル(&C)";
 
 // The line shown for each stage (UTF-8).
 const char* StageMessage(SmtpStage stage);

@@ -1,7 +1,7 @@
 // The dialogue's access to the connection layer, and the control commands
 // EHLO, STARTTLS and QUIT.
+#include "smtp/capabilities.h"
 #include "smtp/internal/connection.h"
-#include "smtp/reply_scanner.h"
 #include "smtp/smtp.h"
 
 int CSmtp::ReadReply(const SmtpCommandRow& row) {
@@ -42,12 +42,14 @@ void CSmtp::SendEhlo() {
     // connection failed, and it stays so).
     m_link->SetState(SessionState::kGreeted);
     if (code / 100 != 2) {
+        m_capabilities = {};
         throw ECSmtp(ERR_REPLY_EHLO);
     }
+    m_capabilities = ParseCapabilities({m_link->LastReply(), m_link->LastReplyLength()});
 }
 
 void CSmtp::UpgradeToTls() {
-    if (!ReplyHasKeyword(GetLastReply(), "STARTTLS")) {
+    if (!m_capabilities.startTls) {
         throw ECSmtp(ERR_STARTTLS_UNSUPPORTED);
     }
     const int code = Command(CMD_STARTTLS, "STARTTLS\r\n");
@@ -61,6 +63,9 @@ void CSmtp::UpgradeToTls() {
     if (code != 220 || m_link->State() == SessionState::kFailed) {
         throw ECSmtp(ERR_REPLY_STARTTLS);
     }
+    // RFC 3207, 4.2: "the client MUST discard any knowledge obtained from
+    // the server ... which was not obtained from the TLS negotiation itself".
+    m_capabilities = {};
     m_link->StartTls();
 }
 

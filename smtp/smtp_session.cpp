@@ -55,10 +55,12 @@ void CSmtp::CloseSession() {
             quitFailure = failure;
         } catch (...) {
             m_link->Close();
+            m_capabilities = {};
             throw;
         }
     }
     m_link->Close();
+    m_capabilities = {};
     if (quitFailure) {
         throw *quitFailure;
     }
@@ -73,4 +75,5 @@ void CSmtp::Shutdown() noexcept {
         }
     }
     m_link->Close();
+    m_capabilities = {};
 }

@@ -555,6 +555,7 @@ int SmtpConnection::ReadReply(const SmtpCommandRow& row) {
     const std::size_t kept = std::min(text.size(), kMaxChunk);
     std::memcpy(m_recvBuffer.get(), text.data(), kept);
     m_recvBuffer[kept] = '\0';
+    m_replyLength = kept;
     m_replyTrailing = scanner.trailing();
     Trace(std::string_view(text).substr(0, kept));
     if (scanner.code() == 421) {
@@ -565,6 +566,7 @@ int SmtpConnection::ReadReply(const SmtpCommandRow& row) {
 
 void SmtpConnection::ClearReply() noexcept {
     m_recvBuffer[0] = '\0';
+    m_replyLength = 0;
     m_replyTrailing = 0;
 }
 

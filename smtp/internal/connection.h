@@ -99,8 +99,10 @@ class SmtpConnection {
     // without a final line, on plain and TLS connections alike. A 421 reply
     // (the server is closing, RFC 5321 3.8) leaves the connection kFailed.
     int ReadReply(const SmtpCommandRow& row);
-    // The last reply as received, NUL-terminated, cut to the receive buffer.
+    // The last reply as received, NUL-terminated, cut to the receive buffer;
+    // LastReplyLength() bytes long (a NUL inside it is a byte of the reply).
     const char* LastReply() const noexcept { return m_recvBuffer.get(); }
+    std::size_t LastReplyLength() const noexcept { return m_replyLength; }
     // Bytes of the last reply that followed its final line.
     std::size_t ReplyTrailing() const noexcept { return m_replyTrailing; }
     void ClearReply() noexcept;
@@ -133,6 +135,7 @@ class SmtpConnection {
     std::string m_peerName;  // checked against the server's certificate
     std::unique_ptr<char[]> m_sendBuffer;
     std::unique_ptr<char[]> m_recvBuffer;
+    std::size_t m_replyLength = 0;
     std::size_t m_replyTrailing = 0;
     std::string m_outbox;  // data blocks traced but not yet written
 

@@ -2,7 +2,9 @@
 // cannot hold.
 #include "setup/cp932_text.h"
 
+#include <QClipboard>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
 
@@ -36,7 +38,17 @@ class Cp932TextTest : public QObject {
             << "POP－Server" << QByteArray("POP\x81\x7CServer");
         QTest::newRow("wave dash") << "～" << QByteArray("\x81\x60");
         QTest::newRow("ideographic space") << "(例)　x" << QByteArray("(\x97\xE1)\x81\x40x");
+        // What Linux input methods give for these Shift_JIS characters.
+        QTest::newRow("JIS wave dash")
+            << "9時〜18時" << QByteArray("9\x8E\x9E\x81\x60") + "18\x8E\x9E";
+        QTest::newRow("JIS minus sign") << "−" << QByteArray("\x81\x7C");
+        QTest::newRow("JIS double vertical line") << "‖" << QByteArray("\x81\x61");
+        QTest::newRow("JIS cent sign") << "¢" << QByteArray("\x81\x91");
+        QTest::newRow("JIS pound sign") << "£" << QByteArray("\x81\x92");
+        QTest::newRow("JIS not sign") << "¬" << QByteArray("\x81\xCA");
+        QTest::newRow("JIS em dash") << "a—b" << QByteArray("a\x81\x5C") + "b";
         QTest::newRow("yen sign, which iconv turns into a backslash") << "a¥b" << QByteArray();
+        QTest::newRow("overline, which iconv turns into a tilde") << "a‾" << QByteArray();
         QTest::newRow("outside the BMP") << "a😀" << QByteArray();
         QTest::newRow("accented Latin") << "café" << QByteArray();
         QTest::newRow("replacement character") << "a\uFFFD" << QByteArray();
@@ -51,7 +63,9 @@ class Cp932TextTest : public QObject {
         QCOMPARE(encoded.has_value(), !bytes.isNull());
         if (encoded) {
             QCOMPARE(QByteArray::fromStdString(*encoded), bytes);
-            QCOMPARE(Cp932ToText(*encoded), text);
+            // Read back, a JIS form comes as CP932's own.
+            QCOMPARE(Cp932ToText(*encoded), WithCp932Forms(text));
+            QCOMPARE(WithCp932Forms(text).size(), text.size());
         }
     }
 
@@ -69,13 +83,69 @@ class Cp932TextTest : public QObject {
         QCOMPARE(edit.text(), QStringLiteral("abc表会社"));
     }
 
+    // Every way text enters a field: what CP932 holds goes in (JIS forms as
+    // CP932's), and a refusal names the characters under the field.
+    void fieldsTakeJisFormsAndNameWhatTheyRefuse_data() {
+        QTest::addColumn<QString>("way");  // "type", "commit" or "paste"
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");  // the field's text afterwards
+        QTest::addColumn<QString>("hint");   // after the hint's words; null: none
+        const auto row = [](const char* name, const char* way, const char* text, const char* shown,
+                            const char* hint) {
+            QTest::newRow(name) << QString(way) << QString(text) << QString(shown) << QString(hint);
+        };
+        row("typed wave dash", "type", "9時〜18時", "9時～18時", nullptr);
+        row("committed JIS forms", "commit", "〜−‖¢£¬—", "～－∥￠￡￢―", nullptr);
+        row("pasted JIS forms", "paste", "a−b", "a－b", nullptr);
+        row("typed yen sign", "type", "a¥", "a", ": ¥");
+        row("typed emoji", "type", "b😀", "b", ": 😀");
+        row("committed accented", "commit", "のcafé", "", ": é");
+        row("pasted, each named once", "paste", "x¥y😀z¥", "", ": ¥ 😀");
+        row("typed into a password field", "password", "pw¥", "pw", "");
+    }
+    void fieldsTakeJisFormsAndNameWhatTheyRefuse() {
+        QFETCH(QString, way);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QString, hint);
+        QWidget window;
+        auto* edit = new QLineEdit(&window);
+        auto* validator = new Cp932Validator(edit);
+        window.show();
+        edit->setFocus();
+        if (way == "type" || way == "password") {
+            edit->setEchoMode(way == "password" ? QLineEdit::Password : QLineEdit::Normal);
+            TypeText(edit, text);
+        } else if (way == "commit") {
+            QInputMethodEvent event;
+            event.setCommitString(text);
+            QApplication::sendEvent(edit, &event);
+        } else {
+            QApplication::clipboard()->setText(text);
+            edit->paste();
+        }
+        QCOMPARE(edit->text(), shown);
+        QCOMPARE(validator->Hint()->isVisible(), !hint.isNull());
+        if (hint.isNull()) {
+            return;
+        }
+        QCOMPARE(validator->Hint()->text(), QStringLiteral("この文字は使えません") + hint);
+        // Under the field, and gone once the text changes.
+        QCOMPARE(validator->Hint()->pos(), edit->mapToGlobal(QPoint(0, edit->height())));
+        TypeText(edit, QStringLiteral("k"));
+        QVERIFY(!validator->Hint()->isVisible());
+    }
+
     void damagedLoadedTextCanBeEditedButNotMadeWorse() {
         QLineEdit edit;
-        new Cp932Validator(&edit);
+        auto* validator = new Cp932Validator(&edit);
         edit.setText(QStringLiteral("a\uFFFDb"));  // set by the program, not typed
+        QVERIFY(!validator->Hint()->isVisible());
         edit.end(false);
         TypeText(&edit, QStringLiteral("c¥"));
         QCOMPARE(edit.text(), QStringLiteral("a\uFFFDbc"));
+        // The hint names what was refused, not the damage already there.
+        QCOMPARE(validator->Hint()->text(), QStringLiteral("この文字は使えません: ¥"));
         edit.setCursorPosition(2);
         edit.backspace();  // removing the damage is always allowed
         QCOMPARE(edit.text(), QStringLiteral("abc"));

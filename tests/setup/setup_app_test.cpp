@@ -8,30 +8,13 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
 
 #include "setup/display_check.h"
 #include "setup/message_boxes.h"
-
-namespace {
-
-// Once the next box is up, lets `check` see it, then presses `press` (Esc when NoButton).
-void AnswerNextBox(QMessageBox::StandardButton press, std::function<void(QMessageBox*)> check) {
-    QTimer::singleShot(0, [press, check] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        QVERIFY(box != nullptr);
-        check(box);
-        if (press == QMessageBox::NoButton) {
-            QTest::keyClick(box, Qt::Key_Escape);
-        } else {
-            box->button(press)->click();
-        }
-    });
-}
-
-}  // namespace
 
 class SetupAppTest : public QObject {
     Q_OBJECT
@@ -68,26 +51,98 @@ class SetupAppTest : public QObject {
         QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("wakebell-setup"));
     }
 
-    void boxesCarryTheProgramNameAndTheFormsFontAndAnswerYesOnlyForYes() {
+    // Every box: the program's name, the form's font, Japanese buttons, the
+    // further sentences and the 詳細 section; a question is Yes only for Yes.
+    void boxesSpeakJapaneseAndAnswerYesOnlyForYes_data() {
+        QTest::addColumn<bool>("question");
+        QTest::addColumn<QString>("more");
+        QTest::addColumn<QString>("details");
+        QTest::addColumn<QString>("press");  // "click", "enter", "esc" or "alt+<letter>"
+        QTest::addColumn<bool>("answer");
+        const QString more = QStringLiteral("サーバーがパスワードを受け付けませんでした。");
+        const QString details = QStringLiteral("S: 535 5.7.8 <auth> failed\nC: QUIT");
+        const auto row = [](const char* name, bool question, const QString& further,
+                            const QString& detailed, const char* press, bool answer) {
+            QTest::newRow(name) << question << further << detailed << QString(press) << answer;
+        };
+        row("ok, clicked", false, {}, {}, "click", false);
+        row("ok with more and details, Esc", false, more, details, "esc", false);
+        row("ok with details, Enter", false, {}, details, "enter", false);
+        row("yes, Enter", true, {}, {}, "enter", true);
+        row("yes, Alt+Y", true, more, details, "alt+y", true);
+        row("no, Alt+N", true, {}, {}, "alt+n", false);
+        row("no, Esc", true, more, details, "esc", false);
+    }
+    void boxesSpeakJapaneseAndAnswerYesOnlyForYes() {
+        QFETCH(bool, question);
+        QFETCH(QString, more);
+        QFETCH(QString, details);
+        QFETCH(QString, press);
         QWidget owner;
         owner.setFont(QFont(QStringLiteral("IPAPGothic"), 13));
         FormMessageBoxes boxes(&owner);
-        AnswerNextBox(QMessageBox::Ok, [&owner](QMessageBox* box) {
+        bool checked = false;
+        const auto checkAndPress = [&](QMessageBox* box) {
+            QVERIFY(QTest::qWaitForWindowActive(box));
             QCOMPARE(box->windowTitle(), QStringLiteral("setup_setup_app_test"));
-            QCOMPARE(box->icon(), QMessageBox::NoIcon);
-            QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(box->icon(), question ? QMessageBox::Question : QMessageBox::NoIcon);
             QCOMPARE(box->parentWidget(), &owner);
             QCOMPARE(box->font(), owner.font());
-        });
-        boxes.Ok(QStringLiteral("E-Mailは省略できません。"));
-        const auto question = [](QMessageBox* box) {
-            QCOMPARE(box->icon(), QMessageBox::Question);
-            QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(box->text(), QStringLiteral("よろしいですか？"));
+            QCOMPARE(box->informativeText(), more);
+            QCOMPARE(box->detailedText(), details);
+            QStringList texts;
+            QAbstractButton* detailsButton = nullptr;
+            for (QAbstractButton* button : box->buttons()) {
+                texts << button->text();
+                detailsButton =
+                    box->buttonRole(button) == QMessageBox::ActionRole ? button : detailsButton;
+            }
+            QStringList expected =
+                question ? QStringList{"はい(&Y)", "いいえ(&N)"} : QStringList{"OK"};
+            expected << (details.isEmpty() ? QStringList{} : QStringList{"詳細を表示..."});
+            texts.sort();
+            expected.sort();
+            QCOMPARE(texts, expected);
+            if (detailsButton != nullptr) {
+                auto* detailsText = box->findChild<QTextEdit*>();
+                QVERIFY(detailsText != nullptr && !detailsText->isVisible());
+                // Opened, then closed: the button says which it will do.
+                for (const auto& [open, text] :
+                     {std::pair{true, "詳細を隠す..."}, {false, "詳細を表示..."}}) {
+                    detailsButton->click();
+                    QCOMPARE(detailsText->isVisible(), open);
+                    QCOMPARE(detailsButton->text(), QString::fromUtf8(text));
+                    QVERIFY(detailsButton->width() >=
+                            detailsButton->fontMetrics().horizontalAdvance(detailsButton->text()));
+                }
+            }
+            if (press == "click") {
+                box->button(question ? QMessageBox::Yes : QMessageBox::Ok)->click();
+            } else if (press == "enter") {
+                QTest::keyClick(box, Qt::Key_Return);
+            } else if (press == "esc") {
+                QTest::keyClick(box, Qt::Key_Escape);
+            } else {
+                QTest::keyClick(box, press.back().toLatin1(), Qt::AltModifier);
+            }
+            checked = true;
         };
-        for (const auto press : {QMessageBox::Yes, QMessageBox::No, QMessageBox::NoButton}) {
-            AnswerNextBox(press, question);
-            QCOMPARE(boxes.YesNo(QStringLiteral("よろしいですか？")), press == QMessageBox::Yes);
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            checkAndPress(box);
+            if (!checked) {
+                box->reject();  // a failed check must not leave the box open
+            }
+        });
+        const BoxMessage message{QStringLiteral("よろしいですか？"), more, details};
+        if (question) {
+            QTEST(boxes.Ask(message), "answer");
+        } else {
+            boxes.Tell(message);
         }
+        QVERIFY(checked);
     }
 
     void anyNamedDisplayOrChosenPlatformWillDo() {

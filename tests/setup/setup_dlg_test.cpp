@@ -12,10 +12,13 @@
 
 #include "settings/key_paths.h"
 #include "settings/registry_store.h"
+#include "settings/registry_value.h"
+#include "settings/settings_loader.h"
 #include "settings/settings_writer.h"
 #include "setup/dialog_units.h"
 #include "setup/form_template.h"
 #include "setup/message_boxes.h"
+#include "setup/register_flow.h"
 #include "typing.h"
 
 namespace {
@@ -38,9 +41,9 @@ struct Harness final : MessageBoxes {
     std::string logonName = "tester";
     std::unique_ptr<RecordingDlg> dlg;
 
-    void Ok(const QString& text) override { shown << text; }
-    bool YesNo(const QString& text) override {
-        shown << text;
+    void Tell(const BoxMessage& message) override { shown << message.text; }
+    bool Ask(const BoxMessage& message) override {
+        shown << message.text;
         return false;
     }
 
@@ -178,6 +181,32 @@ class SetupDlgTest : public QObject {
         QVERIFY(dlg.findChild<QLabel*>("eMailLabel")->isVisible());
         QCOMPARE(h.Edit(ID_USER_NAME)->text(), QStringLiteral("花子"));
         QCOMPARE(h.Edit(ID_PASSWORD)->echoMode(), QLineEdit::Password);
+    }
+
+    // What an input method gives for a Shift_JIS character goes into the
+    // store as that character's bytes and comes back in CP932's form.
+    void jisFormsAreStoredAsTheirShiftJisBytes() {
+        Harness h;
+        RecordingDlg& dlg = h.Open();
+        Retype(h.Edit(ID_EMAIL), QStringLiteral("me@example.jp"));  // so that it loads back
+        Retype(h.Edit(ID_ON_SUBJECT), QStringLiteral("9時〜18時"));
+        QCOMPARE(h.Edit(ID_ON_SUBJECT)->text(), QStringLiteral("9時～18時"));
+        const std::optional<SettingsRecord> record = RecordFromFields(dlg.Fields());
+        QVERIFY(record.has_value());
+        {
+            RegistryStore store(h.Store());
+            QVERIFY(StoreTestedSettings(store, SettleSettingsKey(store), *record));
+        }
+        const RegistryStore store(h.Store());
+        const std::optional<ScrambleKey> key = ReadScrambleKey(store);
+        QVERIFY(key.has_value());
+        const std::optional<RegistryValue> subject =
+            store.OpenKey(SettingsKeyPath(*key))->QueryValue("Subject");
+        QVERIFY(subject.has_value());
+        QCOMPARE(QByteArray::fromStdString(UnscrambleText(subject->data, *key)),
+                 QByteArray("9\x8E\x9E\x81\x60") + "18\x8E\x9E");
+        h.Open();
+        QCOMPARE(h.Edit(ID_ON_SUBJECT)->text(), QStringLiteral("9時～18時"));
     }
 
     void portSwitchingOverwritesTypedPortsAndTicksAtMostOneBox() {

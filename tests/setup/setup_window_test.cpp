@@ -7,17 +7,25 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "setup/cp932_validator.h"
 #include "setup/field_validation.h"
 #include "setup/form_template.h"
+#include "setup/message_boxes.h"
 #include "setup/setup_dlg.h"
+#include "setup/test_progress_dialog.h"
 
 namespace {
 
-// Every text the form can show: captions, hints, the hidden ones too, and
-// every message.
+// Every text the form can show: captions, hints, the hidden ones too, every
+// message and every button.
 QStringList FormTexts() {
     QStringList texts{QString::fromUtf8(kFormCaption), QString::fromUtf8(kNoLogonNameMessage),
                       QString::fromUtf8(kAllLogonNamesText)};
+    // The buttons of the boxes and the progress window, and the fields' hint.
+    for (const char* text : {kYesButtonText, kNoButtonText, kOkButtonText, kShowDetailsButtonText,
+                             kHideDetailsButtonText, kProgressCancelText, kRefusedCharacterHint}) {
+        texts << QString::fromUtf8(text);
+    }
     for (const ControlTemplate& control : FormControls()) {
         texts << QString::fromUtf8(control.text);
     }
@@ -99,7 +107,7 @@ class SetupWindowTest : public QObject {
             }
         }
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
-        QCOMPARE(FormTexts().size(), 3 + 38 + 14);
+        QCOMPARE(FormTexts().size(), 3 + 7 + 38 + 14);
     }
 };
 
