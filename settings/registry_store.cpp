@@ -147,8 +147,8 @@ bool ReaderMayOpenReadWrite(const std::filesystem::path& file) {
 // with query_only refusing every write, and read-only otherwise.
 // `folderLocked`: the caller already holds the folder lock exclusively.
 struct ReadingConnection {
+    StoreFolderLock folderLock;  // declared first: released after the connection closes
     SqliteDb db;
-    StoreFolderLock folderLock;
 };
 
 ReadingConnection OpenForReading(const std::filesystem::path& file,
@@ -269,7 +269,8 @@ StoreHealth ProbeStore(const std::filesystem::path& file, SteadyClock::time_poin
         if (health.layout != Layout::kError || !IsBusy(health.errorCode)) {
             return health;
         }
-        reading = {};  // release the folder lock before waiting
+        reading.db.reset();
+        reading.folderLock.Release();  // not held while waiting
         if (!PauseBeforeRetry(deadline)) {
             return health;
         }
