@@ -23,8 +23,19 @@
 //
 // Writing also looks after the file: it creates the folder (0700) and the
 // database (0600) when missing, tightens looser modes, and moves a damaged
-// store aside (see store_files.h) before starting a fresh one. Reading never
-// creates or changes the folder or the database.
+// store aside (see store_files.h) before starting a fresh one. Several
+// writers may start at once, on a store that does not exist yet or on a
+// damaged one: each waits for the others within the busy time-out, and a
+// store is moved aside only when a check made while no other writer can
+// move files still finds it damaged, so it is moved once and a sound store
+// never.
+//
+// Reading never creates the folder or the database, changes nothing stored
+// and leaves no file behind. SQLite keeps a -wal and a -shm beside the
+// database while any connection is open, and whoever closes last removes
+// them, a reader too (folding in what a writer committed meanwhile). Only a
+// reader that may not write the file or its folder leaves them, empty and at
+// the database's mode, for the next writer to remove.
 //
 // A store object and its keys belong to one thread; other threads and
 // processes make their own store object for the same file.
@@ -43,9 +54,12 @@
 #include "settings/registry_value.h"
 #include "settings/sqlite_handle.h"
 
+class StoreFolderLock;
+
 struct StoreOptions {
     // How long creating a key for writing waits for another writer's key to
-    // be closed before it gives up.
+    // be closed before it gives up (all of a create's waiting counts
+    // against it), and how long reading waits for a store that is busy.
     std::chrono::milliseconds busyTimeout{10000};
     // Dates the name a damaged store is moved to; std::time when empty.
     std::function<std::time_t()> clock;
@@ -81,7 +95,8 @@ class RegistryKey {
 
   private:
     friend class RegistryStore;
-    RegistryKey(SqliteDb db, std::int64_t id, std::shared_ptr<bool> writerOpen);
+    RegistryKey(SqliteDb db, std::int64_t id, std::shared_ptr<bool> writerOpen,
+                std::shared_ptr<StoreFolderLock> folderLock);
 
     SqliteDb m_db;
     std::int64_t m_id = 0;
@@ -90,6 +105,9 @@ class RegistryKey {
     // writing, so the store refuses a second writable key at once instead
     // of waiting on its own lock.
     std::shared_ptr<bool> m_writerOpen;
+    // Held by a reading key whose connection may remove the -wal and -shm
+    // when it closes; released after the connection.
+    std::shared_ptr<StoreFolderLock> m_folderLock;
 };
 
 enum class StoreCondition {
@@ -120,7 +138,10 @@ class RegistryStore {
 
   private:
     enum class OpenResult { kOpened, kDamaged, kFailed };
-    OpenResult OpenForWriting(SqliteDb& db) const;
+    OpenResult OpenForWriting(SqliteDb& db, std::chrono::steady_clock::time_point deadline) const;
+    // True when the store was moved aside, or found sound after all.
+    bool MoveAsideIfStillDamaged(std::chrono::steady_clock::time_point deadline) const;
+    bool MoveAside() const;
 
     std::filesystem::path m_file;
     StoreOptions m_options;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <cstdlib>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -146,7 +149,9 @@ StoreFileState PrepareStoreFile(const std::filesystem::path& databaseFile) {
     for (const char* suffix : kCompanionSuffixes) {
         std::filesystem::path companion = databaseFile;
         companion += suffix;
-        if (Exists(companion) && !SetModeIfDifferent(companion, kPrivateFileMode)) {
+        // One may disappear meanwhile: the last connection to close removes both.
+        if (Exists(companion) && !SetModeIfDifferent(companion, kPrivateFileMode) &&
+            errno != ENOENT) {
             return StoreFileState::kFailed;
         }
     }
@@ -185,4 +190,48 @@ std::optional<std::filesystem::path> MoveDamagedStoreAside(
         return target;
     }
     return std::nullopt;
+}
+
+StoreFolderLock::StoreFolderLock(const std::filesystem::path& databaseFile, Mode mode,
+                                 std::chrono::steady_clock::time_point deadline) {
+    const std::filesystem::path folder =
+        databaseFile.has_parent_path() ? databaseFile.parent_path() : ".";
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    // flock() cannot wait for a limited time; poll without blocking instead.
+    // Only a mover excludes others, and only for a check and a few renames.
+    const int operation = (mode == Mode::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    while (flock(fd, operation) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            close(fd);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_fd = fd;
+}
+
+StoreFolderLock::StoreFolderLock(StoreFolderLock&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)) {}
+
+StoreFolderLock& StoreFolderLock::operator=(StoreFolderLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+StoreFolderLock::~StoreFolderLock() {
+    Release();
+}
+
+void StoreFolderLock::Release() {
+    if (m_fd >= 0) {
+        close(m_fd);  // closing the only descriptor releases the flock
+        m_fd = -1;
+    }
 }

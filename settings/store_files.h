@@ -3,10 +3,11 @@
 //
 // The store holds the mail password (scrambled, which is no protection), so
 // its folder is kept at mode 0700 and the database with its -wal and -shm
-// companions at 0600 whatever the umask. Only the writing side calls these;
-// reading never creates or changes a file.
+// companions at 0600 whatever the umask. Only the writing side creates,
+// changes or moves files; readers take no more than the folder lock below.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -46,3 +47,35 @@ StoreFileState PrepareStoreFile(const std::filesystem::path& databaseFile);
 // stale -wal left beside a new database would be replayed into it).
 std::optional<std::filesystem::path> MoveDamagedStoreAside(
     const std::filesystem::path& databaseFile, std::time_t when);
+
+// An advisory lock (flock) on the folder that holds the store, which stays
+// put while the store's files are renamed. A writer holds it exclusively
+// while it checks a damaged store once more and moves it aside; a reader
+// whose connection may remove the -wal and -shm on closing holds it shared
+// for as long as that connection is open. So no file is moved while a
+// connection that deletes companions by name is open on it, and two writers
+// never both move what they each found damaged.
+class StoreFolderLock {
+  public:
+    enum class Mode { kShared, kExclusive };
+
+    // Not held.
+    StoreFolderLock() = default;
+    // Waits for the lock on the folder of `databaseFile` until `deadline`.
+    // Not held when the folder cannot be opened or locked, or the deadline
+    // passed.
+    StoreFolderLock(const std::filesystem::path& databaseFile, Mode mode,
+                    std::chrono::steady_clock::time_point deadline);
+    StoreFolderLock(StoreFolderLock&& other) noexcept;
+    StoreFolderLock& operator=(StoreFolderLock&& other) noexcept;
+    StoreFolderLock(const StoreFolderLock&) = delete;
+    StoreFolderLock& operator=(const StoreFolderLock&) = delete;
+    ~StoreFolderLock();
+
+    bool IsHeld() const { return m_fd >= 0; }
+    // Releases the lock now (also done when destroyed).
+    void Release();
+
+  private:
+    int m_fd = -1;
+};

@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <vector>
+
 #include "temp_folder.h"
 
 namespace {
@@ -108,6 +111,99 @@ TEST_F(RegistryStoreTest, ReaderDuringRepeatedWritesNeverSeesAMixedSet) {
         EXPECT_TRUE(writeGeneration(generation));
     }
     EXPECT_EQ(ExitStatusOf(child), 0);
+}
+
+// Several writer processes creating their keys in one store, all released
+// at the same instant, round after round, on a store that does not exist
+// yet and on one that is damaged: every writer succeeds, every key it
+// committed is in the store, and only the damaged file is moved aside.
+TEST(RegistryStoreFirstWriters, StartingTogetherAllSucceedAndKeepTheStore) {
+    constexpr int kWriters = 8;
+    const auto keyOf = [](int writer) { return "Software\\Writer" + std::to_string(writer); };
+    // Memory-backed when there is such a folder: the race is in the locking,
+    // and without waiting for the disk a round takes milliseconds.
+    std::error_code noShm;
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", noShm)
+                                           ? "/dev/shm"
+                                           : std::filesystem::temp_directory_path();
+    // Enough rounds for each start to have failed almost surely before
+    // writers waited for each other and checked again before moving a store.
+    // Under AddressSanitizer every fork copies a large shadow map, so that
+    // build, which looks for other faults, runs a quarter of them.
+#ifdef __SANITIZE_ADDRESS__
+    constexpr int kShare = 4;
+#else
+    constexpr int kShare = 1;
+#endif
+    const struct {
+        const char* start;
+        std::string contents;  // of the store before the writers start; none when empty
+        int rounds;
+    } kCases[] = {{"no store", "", 100 / kShare},
+                  {"a damaged store", std::string(5000, 'Z'), 30 / kShare}};
+    for (const auto& test : kCases) {
+        const int expectedAside = test.contents.empty() ? 0 : 1;
+        int roundsWithFailedWriter = 0;
+        int roundsWithWrongMoves = 0;
+        int roundsWithLostKey = 0;
+        for (int round = 0; round < test.rounds; ++round) {
+            const TempFolder temp(base);
+            const std::filesystem::path db = temp.Path() / "wakebell" / "registry.db";
+            if (!test.contents.empty()) {
+                std::filesystem::create_directories(db.parent_path());
+                std::ofstream(db, std::ios::binary) << test.contents;
+            }
+            int gate[2];
+            ASSERT_EQ(pipe(gate), 0);
+            std::vector<pid_t> writers;
+            for (int w = 0; w < kWriters; ++w) {
+                const pid_t child = fork();
+                ASSERT_GE(child, 0);
+                if (child == 0) {
+                    close(gate[1]);
+                    char byte = 0;
+                    // Blocks until the parent closes its end, then reads end-of-file.
+                    const bool released = read(gate[0], &byte, 1) == 0;
+                    RegistryStore store(db);
+                    std::optional<RegistryKey> key = store.CreateKey(keyOf(w));
+                    _exit(released && key && key->SetValue("Number", REG_SZ, std::to_string(w)) &&
+                                  key->Close()
+                              ? 0
+                              : 1);
+                }
+                writers.push_back(child);
+            }
+            close(gate[0]);
+            close(gate[1]);
+            bool failed = false;
+            for (const pid_t child : writers) {
+                int status = 0;
+                failed = waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+                         WEXITSTATUS(status) != 0 || failed;
+            }
+            int aside = 0;
+            for (const auto& entry : std::filesystem::directory_iterator(db.parent_path())) {
+                const std::string name = entry.path().filename().string();
+                aside += name.find(".damaged-") != std::string::npos && !name.ends_with("-wal") &&
+                         !name.ends_with("-shm");
+            }
+            bool lost = false;
+            const RegistryStore reader(db);
+            for (int w = 0; w < kWriters; ++w) {
+                std::optional<RegistryKey> key = reader.OpenKey(keyOf(w));
+                lost = lost || !key ||
+                       key->QueryValue("Number") != RegistryValue{REG_SZ, std::to_string(w)};
+            }
+            roundsWithFailedWriter += failed ? 1 : 0;
+            roundsWithWrongMoves += aside != expectedAside ? 1 : 0;
+            roundsWithLostKey += lost ? 1 : 0;
+        }
+        EXPECT_EQ(roundsWithFailedWriter + roundsWithWrongMoves + roundsWithLostKey, 0)
+            << "starting from " << test.start << ", of " << test.rounds << " rounds "
+            << roundsWithFailedWriter << " had a writer fail, " << roundsWithWrongMoves
+            << " moved another number of stores than " << expectedAside << " aside and "
+            << roundsWithLostKey << " lost a committed key";
+    }
 }
 
 }  // namespace

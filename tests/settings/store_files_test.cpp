@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <set>
 
+#include "settings/notifier_reader.h"
 #include "settings/registry_store.h"
 #include "settings/settings_loader.h"
 #include "temp_folder.h"
@@ -31,6 +34,13 @@ std::time_t FixedClock() {
 
 class StoreFilesTest : public ::testing::Test {
   protected:
+    std::set<std::string> FilesInFolder() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(Folder())) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
     std::filesystem::path Folder() const { return m_temp.Path() / "config" / "wakebell"; }
     std::filesystem::path Db(const char* suffix = "") const {
         return Folder() / (std::string("registry.db") + suffix);
@@ -123,6 +133,51 @@ TEST_F(StoreFilesTest, TruncatedStoreIsMovedAsideOnFirstWrite) {
     std::optional<RegistryKey> fresh = m_store.OpenKey("software\\kv73");
     ASSERT_TRUE(fresh);
     EXPECT_FALSE(fresh->QueryValue("V0"));
+}
+
+// SQLite keeps a -wal and a -shm beside the database while a connection is
+// open; whoever closes last removes them, readers too.
+TEST_F(StoreFilesTest, ReadingLeavesNoFileBehind) {
+    const std::set<std::string> onlyTheStore = {"registry.db"};
+    const struct {
+        const char* name;
+        std::function<void(const RegistryStore&)> read;
+    } kReaders[] = {
+        {"OpenKey", [](const RegistryStore& s) { EXPECT_TRUE(s.OpenKey("Software\\KV73")); }},
+        {"Examine",
+         [](const RegistryStore& s) { EXPECT_EQ(s.Examine(), StoreCondition::kReadable); }},
+        {"LoadSettingsRecord", [](const RegistryStore& s) { LoadSettingsRecord(s); }},
+        {"ReadNotifierSettings", [](const RegistryStore& s) { ReadNotifierSettings(s); }},
+    };
+    ASSERT_TRUE(Write(m_store));
+    ASSERT_EQ(FilesInFolder(), onlyTheStore);
+    for (const auto& reader : kReaders) {
+        reader.read(RegistryStore(Db()));
+        EXPECT_EQ(FilesInFolder(), onlyTheStore) << reader.name;
+    }
+
+    // Beside a writer: the reader keeps its snapshot, and whichever of the
+    // two closes last cleans up.
+    const RegistryStore other(Db());
+    RegistryValue previous{REG_SZ, "fresh"};
+    for (const bool readerClosesLast : {false, true}) {
+        const RegistryValue next{REG_SZ, readerClosesLast ? "third" : "second"};
+        std::optional<RegistryKey> writing = m_store.CreateKey("Software\\KV73");
+        ASSERT_TRUE(writing && writing->SetValue("Note", next.type, next.data));
+        std::optional<RegistryKey> reading = other.OpenKey("Software\\KV73");
+        ASSERT_TRUE(reading);
+        if (readerClosesLast) {
+            ASSERT_TRUE(writing->Close());
+        }
+        EXPECT_EQ(reading->QueryValue("Note"), previous);
+        reading->Close();
+        if (!readerClosesLast) {
+            ASSERT_TRUE(writing->Close());
+        }
+        EXPECT_EQ(FilesInFolder(), onlyTheStore) << readerClosesLast;
+        EXPECT_EQ(other.OpenKey("Software\\KV73")->QueryValue("Note"), next);
+        previous = next;
+    }
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 
 class TempFolder {
   public:
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "wakebell-test-XXXXXX";
+    // In `base`, by default the system's temporary folder.
+    explicit TempFolder(
+        const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
+        std::string pattern = base / "wakebell-test-XXXXXX";
         m_path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     ~TempFolder() {

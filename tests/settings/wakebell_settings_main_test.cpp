@@ -15,7 +15,7 @@ namespace {
 class WakebellSettingsTest : public ::testing::Test {
   protected:
     // Runs the program on the test's store; returns its exit code and keeps
-    // its output in m_out and the number of lines it wrote to stderr.
+    // its output in m_out, its standard error in m_error and the lines there.
     int Execute(const std::string& options) {
         const std::string out = m_temp.Path() / "out";
         const std::string command = std::string("'") + WAKEBELL_SETTINGS_PROGRAM + "' --db '" +
@@ -23,15 +23,16 @@ class WakebellSettingsTest : public ::testing::Test {
         const int status = std::system(command.c_str());
         std::ifstream in(out, std::ios::binary);
         m_out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        std::ifstream err(out + ".err");
-        m_errorLines =
-            std::count(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>(), '\n');
+        std::ifstream err(out + ".err", std::ios::binary);
+        m_error.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+        m_errorLines = std::count(m_error.begin(), m_error.end(), '\n');
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     TempFolder m_temp;
     std::string m_db = m_temp.Path() / "registry.db";
     std::string m_out;
+    std::string m_error;
     std::ptrdiff_t m_errorLines = 0;
 };
 
@@ -64,6 +65,20 @@ TEST_F(WakebellSettingsTest, FailsWithAOneLineReason) {
     EXPECT_EQ(Execute(""), 2);  // a damaged one
     EXPECT_EQ(m_errorLines, 1);
     EXPECT_EQ(Execute("--no-such-option"), 3);
+
+    // Cut in the middle of its last page, SQLite's complaint spans two lines.
+    std::filesystem::remove(m_db);
+    {
+        RegistryStore store(m_db);
+        std::optional<RegistryKey> key = store.CreateKey(kBrandKeyPath);
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_TRUE(key->SetValue("V" + std::to_string(i), REG_SZ, std::string(500, 'v')));
+        }
+        ASSERT_TRUE(key->Close());  // the last connection folds the WAL into the file
+    }
+    std::filesystem::resize_file(m_db, std::filesystem::file_size(m_db) - 2048);
+    EXPECT_EQ(Execute(""), 2);
+    EXPECT_EQ(m_errorLines, 1) << m_error;
 }
 
 }  // namespace
