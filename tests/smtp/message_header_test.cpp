@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/base64.h"
+#include "tests/smtp/python_mail_reader.h"
 
 namespace {
 
@@ -117,6 +118,70 @@ TEST(MessageHeaderTest, NoHeaderLineOutgrowsRfc5322) {
     }
     // Short texts stay as they are.
     EXPECT_EQ(RecipientListText({{"A", "a@x"}, {"", "b@x"}}), "A<a@x>,<b@x>");
+}
+
+// A name holding one of RFC 5322's specials goes out as a quoted-string, so
+// that both of Python's parsers read the name and the address that were
+// meant, in From, To and Cc; other names stay as they are.
+TEST(MessageHeaderTest, DisplayNamesWithSpecialsAreQuotedAndReadBack) {
+    const struct {
+        std::string name;
+        std::string written;  // DisplayNameText
+        std::string read;     // the name as both parsers give it, ascii()
+        std::string raw;      // the older parser's name when it differs
+    } cases[] = {
+        {"taro@example.test", "\"taro@example.test\"", "'taro@example.test'", ""},
+        {"Doe, John", "\"Doe, John\"", "'Doe, John'", ""},
+        {"J. R. \"Bob\" Smith \\ Jr", R"("J. R. \"Bob\" Smith \\ Jr")",
+         R"('J. R. "Bob" Smith \\ Jr')", ""},
+        {"(c) [x] <y> : ;", "\"(c) [x] <y> : ;\"", "'(c) [x] <y> : ;'", ""},
+        {"Wake Bell", "Wake Bell", "'Wake Bell'", ""},
+        {"\x93\xfa\x96\x7b", "=?Shift_JIS?B?k/qWew==?=", "'\\u65e5\\u672c'",
+         "'=?Shift_JIS?B?k/qWew==?='"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DisplayNameText(c.name), c.written);
+        const std::vector<SmtpRecipient> to = {{c.name, "to@x.test"}, {"", "t2@x.test"}};
+        const std::vector<SmtpRecipient> cc = {{c.name, "cc@x.test"}};
+        MessageHeaderFields fields;
+        fields.senderAddress = "from@x.test";
+        fields.senderName = c.name;
+        fields.to = &to;
+        fields.cc = &cc;
+        fields.subject = "s";
+        fields.boundary = "b";
+        const std::string header = ComposeHeaderText(fields, Local(2027, 1, 1, 5, 0, 0, 0, 0));
+        EXPECT_NE(header.find("\r\nFrom: " + c.written + " <from@x.test>\r\n"), std::string::npos)
+            << header;
+        const std::string raw = c.raw.empty() ? c.read : c.raw;
+        const std::string read = RunPythonOn(kMailReaderScript, header + "--b--\r\n");
+        EXPECT_TRUE(read.starts_with("from " + c.read + " 'from@x.test'\n"
+                                     "from raw " + raw + " 'from@x.test'\n"
+                                     "to " + c.read + " 'to@x.test'\n"
+                                     "to '' 't2@x.test'\n"
+                                     "to raw " + raw + " 'to@x.test'\n"
+                                     "to raw '' 't2@x.test'\n"
+                                     "cc " + c.read + " 'cc@x.test'\n"
+                                     "cc raw " + raw + " 'cc@x.test'\n"))
+            << read;
+    }
+    // A quoted form that would outgrow a line is encoded instead.
+    EXPECT_TRUE(DisplayNameText(std::string(600, '"')).starts_with("=?Shift_JIS?B?"));
+}
+
+// An envelope address may not hold what would end its angle brackets or
+// add an ESMTP parameter.
+TEST(MessageHeaderTest, AddressCharactersThatBreakTheEnvelopeAreFound) {
+    for (const char* good : {"a@b.test", "a.b+c@d-e.test", "\"q\"@x", "\x83\x65@x"}) {
+        EXPECT_FALSE(HasBadAddressCharacter(good)) << good;
+    }
+    for (const std::string& bad :
+         {std::string("a@b> NOTIFY=SUCCESS"), std::string("<a@b"), std::string("a b@c"),
+          std::string("a\t@b"), std::string("a@b\r"), std::string("a@b\n"),
+          std::string("a\0@b", 4), std::string("a\x7f@b"), std::string("a\x1f@b")}) {
+        EXPECT_TRUE(HasBadAddressCharacter(bad)) << testing::PrintToString(bad);
+    }
 }
 
 }  // namespace
