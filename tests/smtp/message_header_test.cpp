@@ -156,15 +156,15 @@ TEST(MessageHeaderTest, DisplayNamesWithSpecialsAreQuotedAndReadBack) {
             << header;
         const std::string raw = c.raw.empty() ? c.read : c.raw;
         const std::string read = RunPythonOn(kMailReaderScript, header + "--b--\r\n");
-        EXPECT_TRUE(read.starts_with("from " + c.read + " 'from@x.test'\n"
-                                     "from raw " + raw + " 'from@x.test'\n"
-                                     "to " + c.read + " 'to@x.test'\n"
-                                     "to '' 't2@x.test'\n"
-                                     "to raw " + raw + " 'to@x.test'\n"
-                                     "to raw '' 't2@x.test'\n"
-                                     "cc " + c.read + " 'cc@x.test'\n"
-                                     "cc raw " + raw + " 'cc@x.test'\n"))
-            << read;
+        const auto line = [](const char* field, const std::string& name, const char* address) {
+            return std::string(field) + " " + name + " '" + address + "'\n";
+        };
+        const std::string expected =
+            line("from", c.read, "from@x.test") + line("from raw", raw, "from@x.test") +
+            line("to", c.read, "to@x.test") + line("to", "''", "t2@x.test") +
+            line("to raw", raw, "to@x.test") + line("to raw", "''", "t2@x.test") +
+            line("cc", c.read, "cc@x.test") + line("cc raw", raw, "cc@x.test");
+        EXPECT_TRUE(read.starts_with(expected)) << read;
     }
     // A quoted form that would outgrow a line is encoded instead.
     EXPECT_TRUE(DisplayNameText(std::string(600, '"')).starts_with("=?Shift_JIS?B?"));
@@ -178,8 +178,8 @@ TEST(MessageHeaderTest, AddressCharactersThatBreakTheEnvelopeAreFound) {
     }
     for (const std::string& bad :
          {std::string("a@b> NOTIFY=SUCCESS"), std::string("<a@b"), std::string("a b@c"),
-          std::string("a\t@b"), std::string("a@b\r"), std::string("a@b\n"),
-          std::string("a\0@b", 4), std::string("a\x7f@b"), std::string("a\x1f@b")}) {
+          std::string("a\t@b"), std::string("a@b\r"), std::string("a@b\n"), std::string("a\0@b", 4),
+          std::string("a\x7f@b"), std::string("a\x1f@b")}) {
         EXPECT_TRUE(HasBadAddressCharacter(bad)) << testing::PrintToString(bad);
     }
 }

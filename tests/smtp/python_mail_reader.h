@@ -18,7 +18,8 @@
 // read from the raw field, "<field> raw <name> <address>" (names and
 // addresses as Python's ascii()); then the defects of every part and the
 // content types of the parts that are not multipart.
-inline constexpr std::string_view kMailReaderScript = R"(import email, email.policy, email.utils, sys
+inline constexpr std::string_view kMailReaderScript =
+    R"(import email, email.policy, email.utils, sys
 data = open(sys.argv[1], "rb").read()
 modern = email.message_from_bytes(data, policy=email.policy.default)
 raw = email.message_from_bytes(data)

@@ -346,9 +346,7 @@ TEST_F(SmtpMailTest, AttachmentsAreCountedAsTheyAreRead) {
     } cases[] = {{"grew before its part", 100, false}, {"grows while read", 65536, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        {
-            std::ofstream{path};
-        }
+        { std::ofstream{path}; }
         std::filesystem::resize_file(path, c.initial);
         bool grew = false;
         bool partStarted = false;
