@@ -170,18 +170,4 @@ TEST(MessageHeaderTest, DisplayNamesWithSpecialsAreQuotedAndReadBack) {
     EXPECT_TRUE(DisplayNameText(std::string(600, '"')).starts_with("=?Shift_JIS?B?"));
 }
 
-// An envelope address may not hold what would end its angle brackets or
-// add an ESMTP parameter.
-TEST(MessageHeaderTest, AddressCharactersThatBreakTheEnvelopeAreFound) {
-    for (const char* good : {"a@b.test", "a.b+c@d-e.test", "\"q\"@x", "\x83\x65@x"}) {
-        EXPECT_FALSE(HasBadAddressCharacter(good)) << good;
-    }
-    for (const std::string& bad :
-         {std::string("a@b> NOTIFY=SUCCESS"), std::string("<a@b"), std::string("a b@c"),
-          std::string("a\t@b"), std::string("a@b\r"), std::string("a@b\n"), std::string("a\0@b", 4),
-          std::string("a\x7f@b"), std::string("a\x1f@b")}) {
-        EXPECT_TRUE(HasBadAddressCharacter(bad)) << testing::PrintToString(bad);
-    }
-}
-
 }  // namespace
