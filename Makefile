@@ -11,14 +11,19 @@
 #   make bench-session  the SMTP session benchmark against curl (needs strace
 #                     for the system call counts), prints its table
 #   make bench-mail   the mail benchmark against curl (whole processes, the
-#                     test mail and large mails), prints its table
+#                     test mail and large mails) with the in-process server,
+#                     prints its tables
+#   make bench-postfix  the same, in the same run also against Postfix
+#                     (scripts/bench-postfix.sh installs it when missing and
+#                     runs one on 127.0.0.1 only, as root), prints the
+#                     README's mail tables
 #   make package      builds build/wakebell-setup_<version>_<arch>.deb
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
 #                     the walkthrough's docs/walkthrough-* (a local server)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail package screenshot clean
+.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail bench-postfix package screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
@@ -58,9 +63,16 @@ bench-session: deps build
 	    --benchmark_out=build/smtp_session_bench.json
 	./scripts/bench-session-table.py build/smtp_session_bench.json
 
+MAIL_BENCH = ./build/bench/smtp_mail_bench --trace-dir=build/mail-bench-traces \
+	    --benchmark_out_format=json --benchmark_out=build/smtp_mail_bench.json
+
 bench-mail: deps build
-	./build/bench/smtp_mail_bench --benchmark_out_format=json \
-	    --benchmark_out=build/smtp_mail_bench.json
+	$(MAIL_BENCH)
+	./scripts/bench-mail-table.py build/smtp_mail_bench.json
+
+bench-postfix: deps build
+	./scripts/bench-postfix.sh sh -c \
+	    '$(MAIL_BENCH) --postfix-port=$$POSTFIX_PORT --postfix-ca=$$POSTFIX_CA'
 	./scripts/bench-mail-table.py build/smtp_mail_bench.json
 
 package: build

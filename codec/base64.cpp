@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 
 namespace {
 
@@ -98,4 +99,20 @@ std::string Base64Decode(std::string_view text) {
         out.push_back(static_cast<char>(((quad[1] & 0x0Fu) << 4) | (quad[2] >> 2)));
     }
     return out;
+}
+
+std::optional<std::string> Base64DecodeStrict(std::string_view text) {
+    if (text.size() % 4 != 0 ||
+        text.size() / 4 * 3 > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        return std::nullopt;
+    }
+    std::string bytes = Base64Decode(text);
+    // The canonical text of the decoded bytes is the input itself, or the
+    // input held something the lax decoder skipped or stopped at.
+    const std::string again = Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                           static_cast<std::int32_t>(bytes.size()));
+    if (again != text) {
+        return std::nullopt;
+    }
+    return bytes;
 }

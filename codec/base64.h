@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,3 +26,10 @@ std::string Base64Encode(const unsigned char* bytes, std::int32_t count);
 // Left-over characters at the stop give what they can: three give two bytes,
 // two give one byte, one gives nothing.
 std::string Base64Decode(std::string_view text);
+
+// Decodes text only when it is base64 as an encoder writes it: whole groups
+// of four alphabet characters, the last of which may end in "=" or "==", with
+// the bits that carry no data zero (RFC 4648, 3.5) — exactly the texts that
+// Base64Encode gives. Anything else (a foreign byte, a line end, a missing or
+// misplaced pad) gives nullopt. An empty text gives an empty string.
+std::optional<std::string> Base64DecodeStrict(std::string_view text);

@@ -1,13 +1,15 @@
 // libFuzzer target over Base64Decode: a plain bit-by-bit reference decoder,
-// the round trip through Base64Encode, and reads confined to the input (the
-// text is copied into an allocation of exactly its size, without a NUL, so
-// AddressSanitizer sees any read past it). A broken invariant aborts.
+// the round trip through Base64Encode, Base64DecodeStrict against that round
+// trip, and reads confined to the input (the text is copied into an
+// allocation of exactly its size, without a NUL, so AddressSanitizer sees
+// any read past it). A broken invariant aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,6 +74,19 @@ void Check(std::string_view text) {
     Require(std::string_view(encoded).substr(0, same) == prefix.substr(0, same),
             "re-encoding does not repeat the input");
     Require(spare > 1 || encoded.size() == same, "re-encoding longer than the input's groups");
+
+    // The strict decoder takes every encoder output and nothing else.
+    Require(Base64DecodeStrict(encoded) == decoded, "the strict decoder refuses an encoding");
+    const std::optional<std::string> strict =
+        Base64DecodeStrict(std::string_view(exact.get(), text.size()));
+    if (strict) {
+        const std::size_t pads = text.size() - text.find_last_not_of('=') - 1;
+        Require(text.size() % 4 == 0 && pads <= 2 && text.size() - pads == prefix.size() &&
+                    *strict == decoded,
+                "the strict decoder takes a text no encoder writes");
+    }
+    Require(strict.has_value() == (encoded == text),
+            "the strict decoder differs from a round trip");
 }
 
 }  // namespace

@@ -53,6 +53,8 @@ run() {
 
 mkdir -p "$out"
 build reply_scanner smtp/reply_scanner.cpp
+build capabilities smtp/capabilities.cpp
 build base64 codec/base64.cpp
 run reply_scanner -dict=fuzz/reply_scanner.dict
+run capabilities -dict=fuzz/capabilities.dict
 run base64

@@ -15,8 +15,8 @@ enum SmtpCommand : std::int32_t {
     CMD_AUTH_PLAIN = 2,
     CMD_AUTH_LOGIN = 3,
     CMD_AUTH_CRAM_MD5 = 4,
-    CMD_AUTH_DIGEST_MD5 = 5,  // kept for the table's shape; no step uses it
-    CMD_DIGEST_MD5 = 6,
+    CMD_AUTH_DIGEST_MD5 = 5,
+    CMD_DIGEST_MD5 = 6,  // the DIGEST-MD5 response line
     CMD_USER = 7,
     CMD_PASSWORD = 8,
     CMD_MAIL_FROM = 9,

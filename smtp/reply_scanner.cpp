@@ -1,15 +1,9 @@
 #include "smtp/reply_scanner.h"
 
-#include <cstring>
-
 namespace {
 
 bool IsDigit(char c) noexcept {
     return c >= '0' && c <= '9';
-}
-
-char Lower(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace
@@ -47,38 +41,4 @@ ReplyScanner::State ReplyScanner::Feed(std::string_view chunk) {
         m_state = State::kTooLong;
     }
     return m_state;
-}
-
-bool ReplyHasKeyword(const char* text, const char* keyword) noexcept {
-    if (text == nullptr || keyword == nullptr) {
-        return false;
-    }
-    const std::size_t n = std::strlen(text);
-    const std::size_t k = std::strlen(keyword);
-    if (k == 0 || n < k) {
-        return false;
-    }
-    for (std::size_t i = 1; i + k < n + 1; ++i) {
-        const char before = text[i - 1];
-        if (before != ' ' && before != '-' && before != '=') {
-            continue;
-        }
-        if (i + k >= n) {
-            break;
-        }
-        const char after = text[i + k];
-        const bool endsWell = after == ' ' || after == '=' ||
-                              (after == '\r' && i + k + 1 < n && text[i + k + 1] == '\n');
-        if (!endsWell) {
-            continue;
-        }
-        bool same = true;
-        for (std::size_t j = 0; j < k && same; ++j) {
-            same = Lower(text[i + j]) == Lower(keyword[j]);
-        }
-        if (same) {
-            return true;
-        }
-    }
-    return false;
 }

@@ -1,5 +1,5 @@
-// Reading SMTP replies out of the chunks the server sends, and searching an
-// EHLO reply for its keywords. No I/O here: the client feeds what it receives.
+// Reading SMTP replies out of the chunks the server sends. No I/O here: the
+// client feeds what it receives.
 #pragma once
 
 #include <cstddef>
@@ -45,11 +45,3 @@ class ReplyScanner {
     int m_code = 0;
     State m_state = State::kNeedMore;
 };
-
-// Whether an EHLO reply offers keyword (such as "STARTTLS", "AUTH", "LOGIN").
-// Letter case is ignored. An occurrence counts only where the byte before it
-// is a space, '-' or '=' (so never at the very start of the text) and the
-// bytes after it are a space, '=' or CR LF (so never at the very end): in
-// "250-AUTH=LOGIN" both AUTH and LOGIN are found, in "250-X-AUTHX" AUTH is
-// not. Null texts give false.
-bool ReplyHasKeyword(const char* text, const char* keyword) noexcept;

@@ -55,30 +55,75 @@ std::string_view AsText(const std::vector<unsigned char>& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// The value after `name="`, up to its unescaped closing quote. No name: an
-// empty optional in *found. No closing quote: false.
-bool QuotedValue(std::string_view challenge, std::string_view name,
-                 std::optional<std::string>* found) {
-    const std::size_t at = challenge.find(name);
-    if (at == std::string_view::npos) {
-        *found = std::nullopt;
-        return true;
+bool IsDigestSpace(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// RFC 2616's token characters (RFC 2831, 7.1): CHAR without controls and
+// separators.
+bool IsTokenChar(char c) noexcept {
+    constexpr std::string_view kSeparators = "()<>@,;:\\\"/[]?={} \t";
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 31 && byte < 127 && kSeparators.find(c) == std::string_view::npos;
+}
+
+// Reads a token from text's front into *out; false when there is none.
+bool TakeToken(std::string_view& text, std::string* out) {
+    std::size_t length = 0;
+    while (length < text.size() && IsTokenChar(text[length])) {
+        ++length;
     }
-    std::size_t pos = at + name.size() + 2;  // the name, '=' and the opening quote
-    std::string value;
-    while (pos < challenge.size()) {
-        const char c = challenge[pos++];
+    out->assign(text.substr(0, length));
+    text.remove_prefix(length);
+    return length > 0;
+}
+
+// Reads a quoted-string (its opening quote at text's front) into *out,
+// undoing quoted-pairs; false when unclosed or holding a control byte other
+// than the linear white space TEXT allows.
+bool TakeQuoted(std::string_view& text, std::string* out) {
+    out->clear();
+    for (std::size_t pos = 1; pos < text.size(); ++pos) {
+        char c = text[pos];
         if (c == '"') {
-            *found = std::move(value);
+            text.remove_prefix(pos + 1);
             return true;
         }
-        if (c == '\\' && pos < challenge.size()) {
-            value.push_back(challenge[pos++]);
-        } else {
-            value.push_back(c);
+        if (c == '\\') {
+            if (++pos == text.size()) {
+                return false;
+            }
+            c = text[pos];
         }
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 32 && !IsDigestSpace(c)) || byte == 127) {
+            return false;
+        }
+        out->push_back(c);
     }
     return false;
+}
+
+void SkipSpace(std::string_view& text) {
+    while (!text.empty() && IsDigestSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+}
+
+std::string Lowered(std::string value) {
+    for (char& c : value) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return value;
+}
+
+std::string DigestHash(const DigestInputs& in, std::string_view a2Prefix) {
+    const std::vector<unsigned char> h1 = RawMd5({in.login, ":", in.realm, ":", in.password});
+    const std::string ha1 = HexMd5({AsText(h1), ":", in.nonce, ":", in.cnonce});
+    const std::string ha2 = HexMd5({a2Prefix, ":", in.digestUri});
+    return HexMd5({ha1, ":", in.nonce, ":", "00000001", ":", in.cnonce, ":", "auth", ":", ha2});
 }
 
 }  // namespace
@@ -124,21 +169,71 @@ std::string CramMd5Response(std::string_view login, std::string_view password,
     return response;
 }
 
+std::optional<std::vector<DigestDirective>> ParseDigestDirectives(std::string_view text) {
+    std::vector<DigestDirective> list;
+    for (;;) {
+        SkipSpace(text);
+        if (text.empty()) {
+            return list;
+        }
+        if (text.front() == ',') {  // an empty element
+            text.remove_prefix(1);
+            continue;
+        }
+        DigestDirective pair;
+        if (!TakeToken(text, &pair.name)) {
+            return std::nullopt;
+        }
+        SkipSpace(text);
+        if (text.empty() || text.front() != '=') {
+            return std::nullopt;
+        }
+        text.remove_prefix(1);
+        SkipSpace(text);
+        const bool valueRead = !text.empty() && text.front() == '"' ? TakeQuoted(text, &pair.value)
+                                                                    : TakeToken(text, &pair.value);
+        if (!valueRead) {
+            return std::nullopt;
+        }
+        pair.name = Lowered(std::move(pair.name));
+        list.push_back(std::move(pair));
+        SkipSpace(text);
+        if (!text.empty() && text.front() != ',') {
+            return std::nullopt;
+        }
+    }
+}
+
 std::optional<DigestChallenge> ParseDigestChallenge(std::string_view challenge) {
-    std::optional<std::string> nonce;
-    std::optional<std::string> realm;
-    if (!QuotedValue(challenge, "nonce", &nonce) || !nonce ||
-        !QuotedValue(challenge, "realm", &realm)) {
+    const std::optional<std::vector<DigestDirective>> list = ParseDigestDirectives(challenge);
+    if (!list) {
         return std::nullopt;
     }
-    return DigestChallenge{std::move(*nonce), realm.value_or(std::string())};
+    DigestChallenge found;
+    int nonces = 0;
+    bool realmSeen = false;
+    for (const DigestDirective& pair : *list) {
+        if (pair.name == "nonce") {
+            ++nonces;
+            found.nonce = pair.value;
+        } else if (pair.name == "realm" && !realmSeen) {
+            realmSeen = true;
+            found.realm = pair.value;
+        }
+    }
+    // RFC 2831, 2.1.1: the nonce "MUST appear exactly once".
+    if (nonces != 1 || found.nonce.empty()) {
+        return std::nullopt;
+    }
+    return found;
 }
 
 std::string DigestMd5ResponseHash(const DigestInputs& in) {
-    const std::vector<unsigned char> h1 = RawMd5({in.login, ":", in.realm, ":", in.password});
-    const std::string ha1 = HexMd5({AsText(h1), ":", in.nonce, ":", in.cnonce});
-    const std::string ha2 = HexMd5({"AUTHENTICATE:", in.digestUri});
-    return HexMd5({ha1, ":", in.nonce, ":", "00000001", ":", in.cnonce, ":", "auth", ":", ha2});
+    return DigestHash(in, "AUTHENTICATE");
+}
+
+std::string DigestMd5ResponseAuth(const DigestInputs& in) {
+    return DigestHash(in, "");
 }
 
 std::string DigestMd5Response(const DigestInputs& in) {

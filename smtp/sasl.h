@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // AUTH PLAIN's message (RFC 4616) with an empty authorization identity:
 // NUL, login, NUL, password.
@@ -20,16 +21,34 @@ std::string HmacMd5Hex(std::string_view key, std::string_view text);
 std::string CramMd5Response(std::string_view login, std::string_view password,
                             std::string_view challenge);
 
+// One name=value pair of a DIGEST-MD5 challenge; the name in lower case,
+// the value with its quotes and backslash escapes undone.
+struct DigestDirective {
+    std::string name;
+    std::string value;
+};
+
+// Reads text as RFC 2831's comma-separated list of name=value pairs (2.1.1,
+// 7.1): a name is a token, a value a token or a quoted-string whose
+// backslash escapes the next byte; spaces, tabs, CR and LF may surround
+// names, '=', values and commas, and empty elements (",,") are allowed.
+// nullopt when any element breaks that form: a value missing or unclosed, a
+// byte where a comma should follow a value (so an unquoted value never
+// takes in the next pair), a control byte inside a quoted value. An empty
+// or blank text is an empty list.
+std::optional<std::vector<DigestDirective>> ParseDigestDirectives(std::string_view text);
+
 // What the client takes from a DIGEST-MD5 challenge (RFC 2831, 2.1.1).
 struct DigestChallenge {
     std::string nonce;
     std::string realm;  // empty when the challenge names none
 };
 
-// Finds the first "nonce" and the first "realm" (case-sensitive), skips
-// the seven bytes `nonce="` or `realm="` and takes the quoted value up to its
-// closing quote, undoing backslash escapes. nullopt (the caller's 207) when
-// there is no nonce, or when the nonce or a realm has no closing quote.
+// The challenge's nonce and its first realm (a server may offer several;
+// the client takes the first). nullopt (the caller's 207) when the text is
+// not a list of pairs (ParseDigestDirectives), or when "nonce" is missing,
+// repeated or empty. Only a pair's name counts: a "realm=" inside another
+// value is text of that value.
 std::optional<DigestChallenge> ParseDigestChallenge(std::string_view challenge);
 
 // The inputs of one DIGEST-MD5 response, qop "auth", nonce count 1.
@@ -44,6 +63,10 @@ struct DigestInputs {
 
 // The 32 hexadecimal characters of the response directive (RFC 2831, 2.1.2.1).
 std::string DigestMd5ResponseHash(const DigestInputs& inputs);
+
+// The value the server proves itself with in its "rspauth" (RFC 2831,
+// 2.1.3): the response directive's computation with A2 = ":" digest-uri.
+std::string DigestMd5ResponseAuth(const DigestInputs& inputs);
 
 // The whole response text: charset=utf-8,username="..",realm="..",
 // nonce="..",nc=00000001,cnonce="..",digest-uri="..",response=..,qop=auth

@@ -12,7 +12,10 @@
 //   greeting not 2xx -> 401, EHLO not 2xx -> 301, STARTTLS not 220 -> 413
 //   (also when bytes follow that reply: they came in clear text, RFC 3207),
 //   AUTH command or LOGIN user-name line not 334 -> 303 LOGIN, 302 PLAIN,
-//   304 CRAM-MD5, 305 DIGEST-MD5; DIGEST-MD5 response not 334 -> 306;
+//   304 CRAM-MD5, 305 DIGEST-MD5; a CRAM-MD5 challenge empty or not base64
+//   -> 304; a DIGEST-MD5 challenge not base64 or not RFC 2831's list of
+//   pairs with one nonce -> 207; DIGEST-MD5 response not 334, or the
+//   server's rspauth not the value the password gives -> 306;
 //   the last reply of any mechanism not 235 -> 406; MAIL FROM not 250 ->
 //   300 (521 included), RCPT TO not 250 or 251 -> 309, DATA not 354 -> 307,
 //   the end of data not 250 -> 310. A 521 reply anywhere also sets
@@ -32,11 +35,13 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "smtp/body_text.h"
+#include "smtp/capabilities.h"
 #include "smtp/command_table.h"
 #include "smtp/message_header.h"
 #include "smtp/smtp_abort.h"
@@ -48,6 +53,8 @@ enum SmtpSecurity : std::int32_t {
     SECURITY_TLS = 2,
     SECURITY_KEEP = 3,  // OpenSession only: keep the mode already chosen
 };
+
+struct AuthMechanism;  // smtp/auth_mechanisms.h
 
 // Any other value is written as normal priority.
 // Set to 1 by any reply whose code is 521; only a new mail clears it.
@@ -131,6 +138,8 @@ class CSmtp {
     // greeting, says EHLO (again after STARTTLS) and, when authenticate is
     // true and the server offers AUTH, logs in with the first of LOGIN,
     // PLAIN, CRAM-MD5, DIGEST-MD5 that the server offers (417 when none).
+    // The EHLO reply is read once (smtp/capabilities.h): STARTTLS and AUTH
+    // count only as a line's keyword, mechanisms only on an AUTH line.
     // A non-null login or password replaces the configured one first; an
     // empty login raises 204, an empty password 205, before any AUTH line.
     //
@@ -262,11 +271,12 @@ class CSmtp {
 
     void Connect(const char* host, std::uint16_t port);
     void Authenticate(bool authenticate, const char* login, const char* password);
-    void AuthLogin();
-    void AuthPlain();
-    void AuthCramMd5();
-    void AuthDigestMd5();
-    std::string ReadChallenge() const;
+    // Runs one row of kAuthMechanisms: the AUTH line, then a line for each
+    // challenge as the row's builder says, until the last reply.
+    void RunAuthMechanism(const AuthMechanism& mechanism);
+    // The decoded challenge of the last reply, a one-line 334 reply; nullopt
+    // when the reply is of another form or its text is not base64.
+    std::optional<std::string> ReadChallenge() const;
     void CloseSocket() noexcept;
 
     std::string m_localHost;
@@ -299,6 +309,11 @@ class CSmtp {
     std::string m_peerName;
     // Bytes of the last reply that followed its final line (STARTTLS check).
     std::size_t m_replyTrailing = 0;
+    // Bytes of the last reply in the receive buffer: a NUL inside it is a
+    // byte of the reply, not its end.
+    std::size_t m_replyLength = 0;
+    // What the last EHLO reply offered; nothing while no connection is open.
+    SmtpCapabilities m_capabilities;
     SmtpTraceSink m_trace;
     DataTrace m_dataTrace = DataTrace::kGrouped;
     std::string m_dataTraceHold;  // kGrouped blocks not yet traced

@@ -7,8 +7,7 @@
 #include <optional>
 
 #include "codec/base64.h"
-#include "smtp/reply_scanner.h"
-#include "smtp/sasl.h"
+#include "smtp/auth_mechanisms.h"
 #include "smtp/smtp.h"
 
 namespace {
@@ -20,6 +19,19 @@ void RequireLineFits(std::size_t byteCount, std::size_t prefixLength = 0) {
     if (prefixLength + encoded + 2 > kSmtpBufferSize - 1) {
         throw ECSmtp(ERR_COMMAND_TOO_LONG);
     }
+}
+
+// The dotted IPv4 address socket is connected to; empty when unknown.
+std::string PeerAddress(int socket) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    std::array<char, INET_ADDRSTRLEN> dotted{};
+    if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.sin_family != AF_INET ||
+        inet_ntop(AF_INET, &peer.sin_addr, dotted.data(), dotted.size()) == nullptr) {
+        return {};
+    }
+    return dotted.data();
 }
 
 std::string EncodedLine(std::string_view bytes, std::string_view prefix = {}) {
@@ -34,7 +46,7 @@ std::string EncodedLine(std::string_view bytes, std::string_view prefix = {}) {
 }  // namespace
 
 void CSmtp::Authenticate(bool authenticate, const char* login, const char* password) {
-    if (!authenticate || !ReplyHasKeyword(m_recvBuffer.get(), "AUTH")) {
+    if (!authenticate || !m_capabilities.auth) {
         return;
     }
     if (login != nullptr) {
@@ -51,84 +63,50 @@ void CSmtp::Authenticate(bool authenticate, const char* login, const char* passw
     }
     Announce(SmtpStage::kLoggingIn);
     // A fixed order of preference; the server's order plays no part.
-    const char* offer = m_recvBuffer.get();
-    if (ReplyHasKeyword(offer, "LOGIN")) {
-        AuthLogin();
-    } else if (ReplyHasKeyword(offer, "PLAIN")) {
-        AuthPlain();
-    } else if (ReplyHasKeyword(offer, "CRAM-MD5")) {
-        AuthCramMd5();
-    } else if (ReplyHasKeyword(offer, "DIGEST-MD5")) {
-        AuthDigestMd5();
-    } else {
+    const AuthMechanism* mechanism = ChooseAuthMechanism(m_capabilities);
+    if (mechanism == nullptr) {
         throw ECSmtp(ERR_AUTH_LOGIN_UNSUPPORTED);
     }
+    RunAuthMechanism(*mechanism);
 }
 
-void CSmtp::AuthLogin() {
-    const std::string user = EncodedLine(m_login);
-    const std::string pass = EncodedLine(m_password);
-    if (Command(CMD_AUTH_LOGIN, "AUTH LOGIN\r\n") != 334 || Command(CMD_USER, user, 0) != 334) {
-        throw ECSmtp(ERR_REPLY_AUTH_LOGIN);
+void CSmtp::RunAuthMechanism(const AuthMechanism& mechanism) {
+    AuthExchange exchange{m_login, m_password, PeerAddress(m_socket), 0, {}};
+    const std::string command = "AUTH " + std::string(mechanism.name);
+    // Nothing goes out when a line known now could not be sent later.
+    if (const std::size_t known = mechanism.knownLength(exchange); known > 0) {
+        RequireLineFits(known, mechanism.initialResponse ? command.size() + 1 : 0);
     }
-    if (Command(CMD_PASSWORD, pass, 0) != 235) {
-        throw ECSmtp(ERR_BAD_LOGIN);
+    AuthStep step{mechanism.command, {}, 334, mechanism.refusal};
+    int code = 0;
+    if (mechanism.initialResponse) {
+        // RFC 4954, 4: the initial response rides on the AUTH line.
+        step = mechanism.next(exchange, std::string());
+        code = Command(mechanism.command, EncodedLine(step.response, command + " "),
+                       command.size() + 1);
+    } else {
+        code = Command(mechanism.command, command + "\r\n");
     }
-}
-
-void CSmtp::AuthPlain() {
-    constexpr std::string_view kPrefix = "AUTH PLAIN ";
-    const std::string line = EncodedLine(PlainMessage(m_login, m_password), kPrefix);
-    // One line carries everything, so any refusal is the credentials'.
-    if (Command(CMD_AUTH_PLAIN, line, kPrefix.size()) != 235) {
-        throw ECSmtp(ERR_BAD_LOGIN);
+    while (code == 334 && step.expect == 334) {
+        step = mechanism.next(exchange, ReadChallenge());
+        // An empty response is an empty line, which hides nothing.
+        code = Command(step.command, EncodedLine(step.response),
+                       step.response.empty() ? std::string_view::npos : 0);
     }
-}
-
-void CSmtp::AuthCramMd5() {
-    // The response is the login, a space and 32 hexadecimal digits.
-    RequireLineFits(m_login.size() + 33);
-    if (Command(CMD_AUTH_CRAM_MD5, "AUTH CRAM-MD5\r\n") != 334) {
-        throw ECSmtp(ERR_REPLY_AUTH_CRAM_MD5);
-    }
-    const std::string response = CramMd5Response(m_login, m_password, ReadChallenge());
-    if (Command(CMD_PASSWORD, EncodedLine(response), 0) != 235) {
-        throw ECSmtp(ERR_BAD_LOGIN);
+    if (code != step.expect) {
+        throw ECSmtp(step.refused);
     }
 }
 
-void CSmtp::AuthDigestMd5() {
-    if (Command(CMD_DIGEST_MD5, "AUTH DIGEST-MD5\r\n") != 334) {
-        throw ECSmtp(ERR_REPLY_AUTH_DIGEST_MD5);
+std::optional<std::string> CSmtp::ReadChallenge() const {
+    // RFC 4954, 4: "334" SP base64 CRLF, on one line.
+    const std::string_view reply(m_recvBuffer.get(), m_replyLength);
+    const std::size_t end = reply.find("\r\n");
+    if (end == 3) {
+        return std::string();  // "334" alone: an empty challenge
     }
-    const std::optional<DigestChallenge> challenge = ParseDigestChallenge(ReadChallenge());
-    if (!challenge) {
-        throw ECSmtp(ERR_BAD_DIGEST_CHALLENGE);
+    if (end == std::string_view::npos || end < 4 || reply[3] != ' ') {
+        return std::nullopt;
     }
-    // The digest URI names the server by the address actually connected to.
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    std::array<char, INET_ADDRSTRLEN> dotted{};
-    if (getpeername(m_socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.sin_family != AF_INET ||
-        inet_ntop(AF_INET, &peer.sin_addr, dotted.data(), dotted.size()) == nullptr) {
-        throw ECSmtp(ERR_NO_DIGEST_SERVER);
-    }
-    DigestInputs inputs{m_login,          m_password,        challenge->realm,
-                        challenge->nonce, NewDigestCnonce(), std::string("smtp/") + dotted.data()};
-    if (inputs.cnonce.empty()) {
-        throw ECSmtp(ERR_BAD_CREDENTIALS);
-    }
-    if (Command(CMD_DIGEST_MD5, EncodedLine(DigestMd5Response(inputs)), 0) != 334) {
-        throw ECSmtp(ERR_REPLY_DIGEST_MD5);
-    }
-    if (Command(CMD_PASSWORD, "\r\n") != 235) {
-        throw ECSmtp(ERR_BAD_LOGIN);
-    }
-}
-
-std::string CSmtp::ReadChallenge() const {
-    // The code and its separator go; decoding stops at the line's CR LF.
-    const std::string_view reply(m_recvBuffer.get());
-    return reply.size() > 4 ? Base64Decode(reply.substr(4)) : std::string();
+    return Base64DecodeStrict(reply.substr(4, end - 4));
 }

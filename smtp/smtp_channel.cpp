@@ -314,6 +314,7 @@ void CSmtp::CloseSocket() noexcept {
     m_outbox.clear();
     m_dataTraceHold.clear();
     m_inData = false;
+    m_capabilities = {};
     // The connection is gone, so is its TLS session: a later connection on
     // this object must not write through it.
     m_tlsState->tls.reset();

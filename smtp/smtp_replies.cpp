@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "smtp/capabilities.h"
 #include "smtp/reply_scanner.h"
 #include "smtp/smtp.h"
 
@@ -23,6 +24,7 @@ int CSmtp::ReadReply(const SmtpCommandSpec& row) {
     const std::size_t kept = std::min(text.size(), kSmtpBufferSize - 1);
     std::memcpy(m_recvBuffer.get(), text.data(), kept);
     m_recvBuffer[kept] = '\0';
+    m_replyLength = kept;
     m_replyTrailing = scanner.trailing();
     Trace(std::string_view(text).substr(0, kept));
     if (scanner.code() == 521) {
@@ -43,12 +45,14 @@ void CSmtp::SendEhlo() {
     const int code = Command(CMD_EHLO, line);
     m_connected = true;  // a QUIT is owed from here on, whatever the reply
     if (code / 100 != 2) {
+        m_capabilities = {};
         throw ECSmtp(ERR_REPLY_EHLO);
     }
+    m_capabilities = ParseCapabilities({m_recvBuffer.get(), m_replyLength});
 }
 
 void CSmtp::UpgradeToTls() {
-    if (!ReplyHasKeyword(m_recvBuffer.get(), "STARTTLS")) {
+    if (!m_capabilities.startTls) {
         throw ECSmtp(ERR_STARTTLS_UNSUPPORTED);
     }
     const int code = Command(CMD_STARTTLS, "STARTTLS\r\n");
@@ -58,6 +62,9 @@ void CSmtp::UpgradeToTls() {
     if (code != 220 || m_replyTrailing != 0) {
         throw ECSmtp(ERR_REPLY_STARTTLS);
     }
+    // RFC 3207, 4.2: "the client MUST discard any knowledge obtained from
+    // the server ... which was not obtained from the TLS negotiation itself".
+    m_capabilities = {};
     Announce(SmtpStage::kSecuring);
     TlsHandshake();
 }

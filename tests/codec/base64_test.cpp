@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -41,6 +43,31 @@ TEST(Base64Test, DecodeStopsQuietlyAtFirstCharacterOutsideTheAlphabet) {
     // Bytes of 0x80 and above end the data like any other foreign byte.
     EXPECT_EQ(Base64Decode("YWJj\xC3YWJj"), "abc");
     EXPECT_EQ(Base64Decode(std::string("YWJj\0YWJj", 9)), "abc");
+}
+
+// Only what an encoder writes: whole groups, pads only at the end, no
+// leftover bits, no foreign byte anywhere.
+TEST(Base64Test, StrictDecodeTakesOnlyCanonicalText) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {"", std::string()},
+        {"YWJj", std::string("abc")},
+        {"YWI=", std::string("ab")},
+        {"YQ==", std::string("a")},
+        {"AAAA", std::string(3, '\0')},
+        {"YWJj\r\n", std::nullopt},
+        {"YWI", std::nullopt},
+        {"YQ=", std::nullopt},
+        {"YW=j", std::nullopt},
+        {"YWJ=YWJj", std::nullopt},
+        {"YR==", std::nullopt},  // leftover bits set
+        {"YW Jj", std::nullopt},
+        {"====", std::nullopt},
+        {std::string("YWJj\0YWJj", 9), std::nullopt},
+        {"not base64!", std::nullopt},
+    };
+    for (const auto& [text, bytes] : cases) {
+        EXPECT_EQ(Base64DecodeStrict(text), bytes) << text;
+    }
 }
 
 TEST(Base64Test, DecodeKeepsNulBytes) {

@@ -4,8 +4,10 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,6 +46,8 @@ TEST(SaslTest, DigestMd5GivesTheRfcExample) {
     const DigestInputs inputs{"chris",          "secret",         "elwood.innosoft.com",
                               "OA6MG9tEQGm2hh", "OA6MHXh6VqTrRk", "imap/elwood.innosoft.com"};
     EXPECT_EQ(DigestMd5ResponseHash(inputs), "d388dad90d4bbd760a152321f2143af7");
+    // The server's proof in the same exchange: "rspauth=ea40f603...".
+    EXPECT_EQ(DigestMd5ResponseAuth(inputs), "ea40f60335c427b5527b84dbabcdfffd");
     EXPECT_EQ(DigestMd5Response(inputs),
               "charset=utf-8,username=\"chris\",realm=\"elwood.innosoft.com\","
               "nonce=\"OA6MG9tEQGm2hh\",nc=00000001,cnonce=\"OA6MHXh6VqTrRk\","
@@ -59,21 +63,48 @@ TEST(SaslTest, DigestMd5ResponseOmitsAnEmptyRealmAndEscapesQuotedValues) {
         << text;
 }
 
-TEST(SaslTest, ParsesTheDigestChallenge) {
-    const auto full = ParseDigestChallenge(
-        "realm=\"elwood.innosoft.com\",nonce=\"OA6MG9tEQGm2hh\",qop=\"auth\",algorithm=md5-sess");
-    ASSERT_TRUE(full);
-    EXPECT_EQ(full->nonce, "OA6MG9tEQGm2hh");
-    EXPECT_EQ(full->realm, "elwood.innosoft.com");
+struct ChallengeCase {
+    const char* text;
+    bool valid;
+    const char* nonce = "";
+    const char* realm = "";
+};
 
-    const auto escaped = ParseDigestChallenge("realm=\"a\\\"b\",nonce=\"x\\\\y\"");
-    ASSERT_TRUE(escaped);
-    EXPECT_EQ(escaped->realm, "a\"b");
-    EXPECT_EQ(escaped->nonce, "x\\y");
-
-    for (const char* bad : {"realm=\"r\",qop=\"auth\"", "nonce=\"abc", "nonce=\"abc\",realm=\"r",
-                            "nonce", "nonce=", ""}) {
-        EXPECT_FALSE(ParseDigestChallenge(bad)) << bad;
+// RFC 2831, 2.1.1 and 7.1: a list of name=value pairs, read pair by pair.
+TEST(SaslTest, ParsesTheDigestChallengeAsAListOfPairs) {
+    const std::vector<ChallengeCase> cases = {
+        {"realm=\"elwood.innosoft.com\",nonce=\"OA6MG9tEQGm2hh\",qop=\"auth\","
+         "algorithm=md5-sess,charset=utf-8",
+         true, "OA6MG9tEQGm2hh", "elwood.innosoft.com"},
+        {"realm=\"a\\\"b\",nonce=\"x\\\\y\"", true, "x\\y", "a\"b"},
+        {" realm = \"r\" ,\t, NONCE = n1 ,,", true, "n1", "r"},
+        {"nonce=abc,realm=\"r\"", true, "abc", "r"},
+        {"realm=\"first\",realm=\"second\",nonce=\"n\"", true, "n", "first"},
+        {"nonce=\"x,realm=evil\",qop=\"auth\"", true, "x,realm=evil", ""},
+        {"nonce=\"x\",xrealm=\"evil\"", true, "x", ""},
+        {"nonce=abc realm=\"r\"", false},  // no comma: the nonce must not run on
+        {"realm=\"r\",qop=\"auth\"", false},
+        {"nonce=\"a\",nonce=\"b\"", false},
+        {"nonce=\"\"", false},
+        {"nonce=\"abc", false},
+        {"nonce=\"abc\\", false},
+        {"nonce=\"abc\",realm=\"r", false},
+        {"nonce=\"a\x01\"", false},
+        {"nonce=\"n\"x", false},
+        {"nonce", false},
+        {"nonce=", false},
+        {"=\"n\"", false},
+        {"nonce=\"n\";realm=\"r\"", false},
+        {"", false},
+    };
+    for (const ChallengeCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<DigestChallenge> parsed = ParseDigestChallenge(c.text);
+        ASSERT_EQ(parsed.has_value(), c.valid);
+        if (parsed) {
+            EXPECT_EQ(parsed->nonce, c.nonce);
+            EXPECT_EQ(parsed->realm, c.realm);
+        }
     }
 }
 

@@ -119,8 +119,10 @@ TEST_F(RealServerTest, UntrustedOrMisnamedCertificatesAreRefusedBeforeAnyCredent
 
 // Offered both, the client prefers CRAM-MD5. The DIGEST-MD5 server wants the
 // digest-uri smtp/127.0.0.1, so naming it "localhost" also shows that the URI
-// carries the address connected to; a wrong password is refused right after
-// the response line, where the client expects the server's rspauth: 306.
+// carries the address connected to. Each DIGEST-MD5 login that works has also
+// checked Cyrus's rspauth against the client's own computation; a wrong
+// password is refused right after the response line, where the client
+// expects that rspauth: 306.
 TEST_F(RealServerTest, CramMd5AndDigestMd5AreAcceptedByCyrusSasl) {
     const ServerProcess& cram = StartCyrus("DIGEST-MD5 CRAM-MD5");
     EXPECT_EQ(Session(cram.Port("smtp"), SECURITY_NONE, kTestPassword), 0);

@@ -124,48 +124,83 @@ TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
         {"521 to EHLO: remembered for the mail", AfterEhlo("521 no mail\r\n", {quit}),
          ERR_REPLY_EHLO},
         {"530 to AUTH: no QUIT",
-         AfterEhlo("250 AUTH LOGIN\r\n", {Hear("AUTH LOGIN\r\n", "530 5.7.0 STARTTLS first\r\n")}),
+         AfterEhlo("250-fake\r\n250 AUTH LOGIN\r\n",
+                   {Hear("AUTH LOGIN\r\n", "530 5.7.0 STARTTLS first\r\n")}),
          ERR_REPLY_AUTH_LOGIN},
         {"504 to AUTH: QUIT",
-         AfterEhlo("250 AUTH LOGIN\r\n", {Hear("AUTH LOGIN\r\n", "504 5.5.4 no\r\n"), quit}),
+         AfterEhlo("250-fake\r\n250 AUTH LOGIN\r\n",
+                   {Hear("AUTH LOGIN\r\n", "504 5.5.4 no\r\n"), quit}),
          ERR_REPLY_AUTH_LOGIN},
         {"LOGIN user name refused",
-         AfterEhlo("250 AUTH LOGIN\r\n", {Hear("AUTH LOGIN\r\n", "334 VXNlcm5hbWU6\r\n"),
-                                          Hear(user, "535 no\r\n"), quit}),
+         AfterEhlo(
+             "250-fake\r\n250 AUTH LOGIN\r\n",
+             {Hear("AUTH LOGIN\r\n", "334 VXNlcm5hbWU6\r\n"), Hear(user, "535 no\r\n"), quit}),
          ERR_REPLY_AUTH_LOGIN},
         {"LOGIN password refused",
-         AfterEhlo("250 AUTH LOGIN\r\n",
+         AfterEhlo("250-fake\r\n250 AUTH LOGIN\r\n",
                    {Hear("AUTH LOGIN\r\n", "334 VXNlcm5hbWU6\r\n"),
                     Hear(user, "334 UGFzc3dvcmQ6\r\n"), Hear(password, "535 5.7.8 no\r\n"), quit}),
          ERR_BAD_LOGIN},
         {"PLAIN refused with 334",
-         AfterEhlo("250 AUTH PLAIN\r\n", {Hear(PlainLine(), "334 \r\n"), quit}), ERR_BAD_LOGIN},
+         AfterEhlo("250-fake\r\n250 AUTH PLAIN\r\n", {Hear(PlainLine(), "334 \r\n"), quit}),
+         ERR_BAD_LOGIN},
         {"CRAM-MD5 refused",
-         AfterEhlo("250 AUTH CRAM-MD5\r\n", {Hear("AUTH CRAM-MD5\r\n", "504 no\r\n"), quit}),
+         AfterEhlo("250-fake\r\n250 AUTH CRAM-MD5\r\n",
+                   {Hear("AUTH CRAM-MD5\r\n", "504 no\r\n"), quit}),
          ERR_REPLY_AUTH_CRAM_MD5},
         {"DIGEST-MD5 refused",
-         AfterEhlo("250 AUTH DIGEST-MD5\r\n", {Hear("AUTH DIGEST-MD5\r\n", "504 no\r\n"), quit}),
+         AfterEhlo("250-fake\r\n250 AUTH DIGEST-MD5\r\n",
+                   {Hear("AUTH DIGEST-MD5\r\n", "504 no\r\n"), quit}),
          ERR_REPLY_AUTH_DIGEST_MD5},
-        {"no mechanism of the four", AfterEhlo("250 AUTH XOAUTH2 SCRAM-SHA-1\r\n", {quit}),
+        {"no mechanism of the four",
+         AfterEhlo("250-fake\r\n250 AUTH XOAUTH2 SCRAM-SHA-1\r\n", {quit}),
          ERR_AUTH_LOGIN_UNSUPPORTED},
+        // RFC 4954: mechanisms only as parameters of an AUTH line; RFC 5321,
+        // 4.1.1.1: keywords only at the start of a line after the first.
+        {"a mechanism name in the greeting line is no offer",
+         AfterEhlo("250-mail.example greets LOGIN\r\n250 AUTH PLAIN\r\n",
+                   {Hear(PlainLine(), "235 2.7.0 ok\r\n"), quit}),
+         ERR_NONE},
+        {"a NUL in the EHLO reply hides no AUTH",
+         AfterEhlo(std::string("250-fake\r\n250-X\0Y\r\n250 AUTH PLAIN\r\n", 35),
+                   {Hear(PlainLine(), "235 2.7.0 ok\r\n"), quit}),
+         ERR_NONE},
+        {"STARTTLS only as a line's keyword",
+         AfterEhlo("250-fake\r\n250 AUTH STARTTLS\r\n", {quit}), ERR_STARTTLS_UNSUPPORTED,
+         SECURITY_STARTTLS},
+        {"CRAM-MD5: an empty challenge is not answered",
+         AfterEhlo("250-fake\r\n250 AUTH CRAM-MD5\r\n",
+                   {Hear("AUTH CRAM-MD5\r\n", "334 \r\n"), quit}),
+         ERR_REPLY_AUTH_CRAM_MD5},
+        {"CRAM-MD5: a challenge that is not base64 is not answered",
+         AfterEhlo("250-fake\r\n250 AUTH CRAM-MD5\r\n",
+                   {Hear("AUTH CRAM-MD5\r\n", "334 <1896.697170952@host>\r\n"), quit}),
+         ERR_REPLY_AUTH_CRAM_MD5},
+        {"DIGEST-MD5: an unquoted nonce running into the next pair",
+         AfterEhlo(
+             "250-fake\r\n250 AUTH DIGEST-MD5\r\n",
+             {Hear("AUTH DIGEST-MD5\r\n", "334 " + Base64Of("nonce=abc realm=\"r\"") + "\r\n"),
+              quit}),
+         ERR_BAD_DIGEST_CHALLENGE},
         {"server closes before its greeting", {Close()}, ERR_CONNECTION_CLOSED},
         {"server closes after EHLO",
          {Say("220 ready\r\n"), Hear(Ehlo()), Close()},
          ERR_CONNECTION_CLOSED},
-        {"STARTTLS not offered: QUIT", AfterEhlo("250 AUTH LOGIN\r\n", {quit}),
+        {"STARTTLS not offered: QUIT", AfterEhlo("250-fake\r\n250 AUTH LOGIN\r\n", {quit}),
          ERR_STARTTLS_UNSUPPORTED, SECURITY_STARTTLS},
         {"STARTTLS refused: no handshake, QUIT in clear",
-         AfterEhlo("250 STARTTLS\r\n", {Hear("STARTTLS\r\n", "454 4.7.0 no TLS\r\n"), quit}),
+         AfterEhlo("250-fake\r\n250 STARTTLS\r\n",
+                   {Hear("STARTTLS\r\n", "454 4.7.0 no TLS\r\n"), quit}),
          ERR_REPLY_STARTTLS, SECURITY_STARTTLS},
         {"bytes after the STARTTLS reply: no handshake",
-         AfterEhlo("250 STARTTLS\r\n",
+         AfterEhlo("250-fake\r\n250 STARTTLS\r\n",
                    {Hear("STARTTLS\r\n", "220 go ahead\r\n250-AUTH PLAIN\r\n"), quit}),
          ERR_REPLY_STARTTLS, SECURITY_STARTTLS},
         {"STARTTLS: only the second EHLO reply counts",
-         AfterEhlo(
-             "250-AUTH LOGIN\r\n250 STARTTLS\r\n",
-             {Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls(),
-              Hear(Ehlo(), "250 AUTH PLAIN\r\n"), Hear(PlainLine(), "235 2.7.0 ok\r\n"), quit}),
+         AfterEhlo("250-fake\r\n250-AUTH LOGIN\r\n250 STARTTLS\r\n",
+                   {Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls(),
+                    Hear(Ehlo(), "250-fake\r\n250 AUTH PLAIN\r\n"),
+                    Hear(PlainLine(), "235 2.7.0 ok\r\n"), quit}),
          ERR_NONE, SECURITY_STARTTLS},
         {"TLS reply of 10239 bytes is whole",
          {StartTls(), Say(ReplyOfSize(kSmtpBufferSize - 1)), Hear(Ehlo(), "250 fake\r\n"), quit},
@@ -185,11 +220,29 @@ TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
     EXPECT_EQ(g_reply521, 1);  // only a new mail clears it
 }
 
+// RFC 2831, 2.1.3: a server whose rspauth is wrong does not know the
+// password; the client stops before its last line. The response line holds
+// a fresh client nonce, so it is compared by its start only.
+TEST(SmtpSessionTest, AWrongDigestMd5ProofIsRefused) {
+    const std::string challenge = "realm=\"r\",nonce=\"OA6MG9tEQGm2hh\",qop=\"auth\"";
+    const std::string wrongProof = "rspauth=ea40f60335c427b5527b84dbabcdfffd";
+    const Outcome outcome =
+        RunScript(AfterEhlo("250-fake\r\n250 AUTH DIGEST-MD5\r\n",
+                            {Hear("AUTH DIGEST-MD5\r\n", "334 " + Base64Of(challenge) + "\r\n"),
+                             Hear("the response\r\n", "334 " + Base64Of(wrongProof) + "\r\n"),
+                             Hear("QUIT\r\n", "221 bye\r\n")}));
+    EXPECT_EQ(outcome.code, ERR_REPLY_DIGEST_MD5);
+    ASSERT_EQ(outcome.heard.size(), 4U);
+    const std::string response = Base64Decode(outcome.heard[2]);
+    EXPECT_TRUE(response.starts_with("charset=utf-8,username=")) << response;
+    EXPECT_EQ(outcome.heard[3], "QUIT\r\n");
+}
+
 // The base64 form of an 8000-byte name does not fit the send buffer.
 TEST(SmtpSessionTest, ALineTooLongForTheSendBufferIsRefusedBeforeAnythingIsSent) {
     const Outcome outcome =
-        RunScript(AfterEhlo("250 AUTH LOGIN\r\n", {Hear("QUIT\r\n", "221 bye\r\n")}), SECURITY_NONE,
-                  kGenerousWait, std::string(8000, 'u'));
+        RunScript(AfterEhlo("250-fake\r\n250 AUTH LOGIN\r\n", {Hear("QUIT\r\n", "221 bye\r\n")}),
+                  SECURITY_NONE, kGenerousWait, std::string(8000, 'u'));
     EXPECT_EQ(outcome.code, ERR_COMMAND_TOO_LONG);
     EXPECT_EQ(outcome.heard, outcome.expected);
 }
