@@ -59,7 +59,7 @@ def fmt_gap(gap):
 
 def mail_name(body, lines, short=False):
     if body == "test":
-        return "test mail" if short else "test mail, 8 lines"
+        return "test mail" if short else f"test mail, {lines:.0f} lines"
     return f"{lines:,.0f} lines"
 
 

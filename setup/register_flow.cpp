@@ -24,12 +24,12 @@ TestMailArguments TestMailArgumentsFor(const SettingsRecord& record) {
     arguments.portText = record.smtpPortNo;
     arguments.login = record.account;
     arguments.password = record.password;
-    arguments.userAddress = record.szTo;
+    arguments.recipient = RecipientAddress(record.szTo);
     arguments.subject = kTestMailSubject;
-    arguments.senderAddress = record.eMail;
+    arguments.sender = SenderAddress(record.eMail);
     arguments.boundary = kTestMailBoundary;
-    arguments.securityMode = kTestMailSecurityMode;
-    arguments.bodySource = kTestLinesMarkerText;
+    arguments.security = SecurityFromMode(kTestMailSecurityMode);
+    arguments.body = TestMailBody::TestLines();
     return arguments;
 }
 

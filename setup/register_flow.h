@@ -12,6 +12,7 @@
 #include "settings/registry_store.h"
 #include "settings/scramble.h"
 #include "settings/settings_record.h"
+#include "setup/test_mail.h"
 
 // The messages of the flow (UTF-8).
 inline constexpr const char* kTestQuestion = "通信のテストを行います。よろしいですか？";
@@ -39,22 +40,11 @@ struct SettingsKeyChoice {
 // that the next start cannot find until the brand key is written.
 SettingsKeyChoice SettleSettingsKey(const RegistryStore& store);
 
-// The ten arguments of SendTestMail as the register flow passes them, in
-// CP932 bytes.
-struct TestMailArguments {
-    std::string host;           // SMTP-Server
-    std::string portText;       // SMTP-PortNo, as typed
-    std::string login;          // Account
-    std::string password;       // Password
-    std::string userAddress;    // E-Mail (the user's own address)
-    std::string subject;        // "test mail"
-    std::string senderAddress;  // To (the address to be notified)
-    std::string boundary;       // "test"
-    int securityMode = 0;       // 1: TLS from the start, whatever SSL says
-    std::string bodySource;     // the test-lines marker
-
-    friend bool operator==(const TestMailArguments&, const TestMailArguments&) = default;
-};
+// The test mail's arguments from the fields, in CP932 bytes: SMTP-Server,
+// SMTP-PortNo as typed, Account and Password; the mail goes to E-Mail (the
+// user's own address) from To (the address to be notified), with subject
+// kTestMailSubject, boundary kTestMailBoundary, TLS from the start and the
+// four test lines.
 // The POP fields, the subjects, the logon name and the check boxes are not
 // passed: the SSL and encrypted-password boxes do not change how the test
 // mail is sent.

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "setup/test_mail_content.h"
+#include "setup/test_mail_exchange.h"
 
 namespace {
 
@@ -18,8 +20,8 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Every line of the file as a body line. Lines longer than the read buffer
 // are put together again rather than split.
-void AddFileLines(CSmtp& mail, const char* path) {
-    const UniqueFile file(std::fopen(path, "rb"));
+void AddFileLines(CSmtp& mail, const std::string& path) {
+    const UniqueFile file(std::fopen(path.c_str(), "rbe"));
     if (!file) {
         throw ECSmtp(ERR_FILE_NOT_FOUND);
     }
@@ -40,58 +42,56 @@ void AddFileLines(CSmtp& mail, const char* path) {
     }
 }
 
-void Send(const char* host, const char* portText, const char* login, const char* password,
-          const char* userAddress, const char* subject, const char* senderAddress,
-          const char* boundary, int securityMode, const char* bodySource,
-          const TestMailOptions& options) {
-    CSmtp mail;
+void Send(CSmtp& mail, const TestMailArguments& arguments, const TestMailOptions& options) {
     mail.SetAbort(options.abort);
-    mail.SetStageSink(options.onStage);
     mail.SetWaitLimit(options.waitLimit);
     if (options.clock) {
         mail.SetClock(options.clock);
     }
-    if (options.trace) {
-        mail.SetTraceSink(options.trace);
-    }
-    mail.SetSecurity(SecurityFromMode(securityMode));
-    const std::optional<std::uint16_t> port = PortFromText(Text(portText));
+    mail.SetSecurity(arguments.security);
+    const std::optional<std::uint16_t> port = PortFromText(arguments.portText);
     if (!port) {
         throw ECSmtp(ERR_BAD_PORT);
     }
-    mail.SetServer(Text(host), *port, true);
-    mail.SetUserLogin(Text(login));
-    mail.SetUserPassword(Text(password));
-    mail.SetSenderName(Text(userAddress));
-    mail.SetSenderAddress(Text(senderAddress));
-    mail.SetReplyAddress(Text(userAddress));
-    mail.SetSubjectLine(Text(subject));
-    mail.AddRecipient(Text(userAddress));
+    const char* recipient = arguments.recipient.text.c_str();
+    mail.SetServer(arguments.host.c_str(), *port, true);
+    mail.SetUserLogin(arguments.login.c_str());
+    mail.SetUserPassword(arguments.password.c_str());
+    mail.SetSenderName(recipient);
+    mail.SetSenderAddress(arguments.sender.text.c_str());
+    mail.SetReplyAddress(recipient);
+    mail.SetSubjectLine(arguments.subject.c_str());
+    mail.AddRecipient(recipient);
     mail.SetPriority(PRIORITY_NORMAL);
     mail.SetMailerText(kTestMailMailer);
-    const std::string_view source = Text(bodySource);
-    // On this system a byte 7 is a valid file name, so the marker is never
-    // tried as one.
-    if (source.starts_with(kTestLinesMarker)) {
+    if (arguments.body.testLines) {
         for (const char* line : kTestMailLines) {
             mail.AddBodyLine(line);
         }
     } else {
-        AddFileLines(mail, Text(bodySource));
+        AddFileLines(mail, arguments.body.file);
     }
     mail.AddBodyLine("");
-    g_boundary = Text(boundary);
+    g_boundary = arguments.boundary;
     mail.SendMail();
     // QUIT here rather than in the destructor, where its failure could not
     // be reported; the destructor then finds nothing left to close.
     mail.CloseSession();
 }
 
+std::string WithoutFinalLineEnd(std::string_view reply) {
+    if (reply.ends_with("\r\n")) {
+        reply.remove_suffix(2);
+    }
+    return std::string(reply);
+}
+
 // Writes the one report line, at once: the program may end soon after.
 void Report(const TestMailOptions& options, const std::string& line) {
-    std::FILE* report = options.report != nullptr ? options.report : stdout;
-    std::fputs(line.c_str(), report);
-    std::fflush(report);
+    if (options.report != nullptr) {
+        std::fputs(line.c_str(), options.report);
+        std::fflush(options.report);
+    }
 }
 
 }  // namespace
@@ -101,16 +101,74 @@ int ReportTestMailFailure(const TestMailOptions& options, const ECSmtp& failure)
     return 1;
 }
 
+TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOptions& options) {
+    TestMailResult result;
+    ExchangeRecord exchange(kExchangeHeadBytes, kExchangeTailBytes);
+    std::optional<std::string> replyBeforeClosing;
+    try {
+        CSmtp mail;
+        // The record first, so that the owner's sink cannot keep a text
+        // from it by throwing.
+        const SmtpTraceSink& trace = options.trace;
+        const SmtpTraceSink forward = trace ? trace : SystemLogTraceSink();
+        mail.SetTraceSink(
+            [&exchange, forward](std::string_view text) {
+                exchange.Add(text);
+                if (forward) {
+                    forward(text);
+                }
+            },
+            trace ? CSmtp::DataTrace::kPerBlock : CSmtp::DataTrace::kGrouped);
+        // Closing begins with QUIT, whose 221 would replace the reply that
+        // made the test fail.
+        mail.SetStageSink([&result, &replyBeforeClosing, &mail, &options](SmtpStage stage) {
+            result.lastStage = stage;
+            if (stage == SmtpStage::kClosing && !replyBeforeClosing) {
+                replyBeforeClosing = mail.GetLastReply();
+            }
+            if (options.onStage) {
+                options.onStage(stage);
+            }
+        });
+        try {
+            Send(mail, arguments, options);
+        } catch (const ECSmtp& failure) {
+            result.code = failure.Code();
+        }
+        result.lastReply =
+            WithoutFinalLineEnd(replyBeforeClosing ? *replyBeforeClosing : mail.GetLastReply());
+    } catch (const ECSmtp& failure) {
+        result.code = failure.Code();  // the client could not be made
+    }
+    result.exchange = exchange.Text();
+    result.result = result.code == ERR_NONE ? 0 : 1;
+    if (result.result == 0) {
+        Report(options, "Mail was send successfully.\n");
+    } else {
+        ReportTestMailFailure(options, ECSmtp(result.code));
+    }
+    return result;
+}
+
 int SendTestMail(const char* host, const char* portText, const char* login, const char* password,
                  const char* userAddress, const char* subject, const char* senderAddress,
                  const char* boundary, int securityMode, const char* bodySource,
                  const TestMailOptions& options) {
-    try {
-        Send(host, portText, login, password, userAddress, subject, senderAddress, boundary,
-             securityMode, bodySource, options);
-    } catch (const ECSmtp& failure) {
-        return ReportTestMailFailure(options, failure);
-    }
-    Report(options, "Mail was send successfully.\n");
-    return 0;
+    const std::string_view source = Text(bodySource);
+    // On this system a byte 7 is a valid file name, so the marker is never
+    // tried as one.
+    const TestMailArguments arguments{
+        .host = Text(host),
+        .portText = Text(portText),
+        .login = Text(login),
+        .password = Text(password),
+        .recipient = RecipientAddress(Text(userAddress)),
+        .sender = SenderAddress(Text(senderAddress)),
+        .subject = Text(subject),
+        .boundary = Text(boundary),
+        .security = SecurityFromMode(securityMode),
+        .body = source.starts_with(kTestLinesMarker) ? TestMailBody::TestLines()
+                                                     : TestMailBody::FileLines(std::string(source)),
+    };
+    return SendTestMail(arguments, options).result;
 }

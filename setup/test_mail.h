@@ -1,14 +1,71 @@
 // The test mail: one mail through the user's own SMTP server with the
 // settings just entered, which proves them before they are stored.
+//
+// A unit of its own below the form (library wakebell_test_mail): it uses
+// the SMTP client and nothing of Qt or of the settings store, so the form,
+// its tests and the benchmarks send the very same mail.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "smtp/smtp.h"
 
-// What a caller on another thread, and tests, add to the ten arguments.
+// The two addresses of the test mail are of two types, so that one cannot
+// be passed where the other belongs. Both are made only explicitly.
+//
+// The address the test mail goes to: the user's own (the form's E-Mail).
+// It is also the From line's display name and the Reply-To text.
+struct RecipientAddress {
+    RecipientAddress() = default;
+    explicit RecipientAddress(std::string address) : text(std::move(address)) {}
+    std::string text;
+    friend bool operator==(const RecipientAddress&, const RecipientAddress&) = default;
+};
+// The address the test mail comes from: MAIL FROM and the From line's
+// address (the form's To, the address to be notified).
+struct SenderAddress {
+    SenderAddress() = default;
+    explicit SenderAddress(std::string address) : text(std::move(address)) {}
+    std::string text;
+    friend bool operator==(const SenderAddress&, const SenderAddress&) = default;
+};
+
+// Where the body lines come from.
+struct TestMailBody {
+    // The four test lines (test_mail_content.h).
+    static TestMailBody TestLines() { return {}; }
+    // Every line of the text file at path, without its line end; a file
+    // that cannot be read is 404.
+    static TestMailBody FileLines(std::string path) { return {false, std::move(path)}; }
+
+    bool testLines = true;
+    std::string file;  // when not testLines
+    friend bool operator==(const TestMailBody&, const TestMailBody&) = default;
+};
+
+// What the test mail is, in the bytes that go out (CP932 from the form).
+struct TestMailArguments {
+    std::string host;      // SMTP server name or dotted IPv4 address
+    std::string portText;  // read as PortFromText says; 212 when no port can be that number
+    std::string login;     // for AUTH, when the server offers it
+    std::string password;
+    RecipientAddress recipient;
+    SenderAddress sender;
+    std::string subject;
+    std::string boundary;  // becomes g_boundary (process-wide: one test at a time)
+    SmtpSecurity security = SECURITY_TLS;
+    TestMailBody body;
+
+    friend bool operator==(const TestMailArguments&, const TestMailArguments&) = default;
+};
+
+// How the test mail runs, for a caller on another thread, and tests.
 struct TestMailOptions {
     // Ends the exchange at once from another thread (419, result 1).
     std::shared_ptr<const SmtpAbort> abort;
@@ -19,33 +76,68 @@ struct TestMailOptions {
     std::chrono::milliseconds waitLimit{0};
     // The Date line's clock; std::time when empty.
     SmtpClock clock;
-    // The client's trace; the system log when empty.
+    // The client's trace, one text per data block; the system log (data
+    // grouped) when empty.
     SmtpTraceSink trace;
-    // Where the one-line report goes.
+    // Where the one-line report goes; null: nowhere.
     std::FILE* report = stdout;
 };
 
-// Sends one mail and returns 0 when it was sent and the connection closed
-// with QUIT, 1 when the SMTP client raised ECSmtp anywhere on the way (its
-// construction, the port, the transaction, the closing QUIT included).
-// Writes "Mail was send successfully.\n" or "Error: " + the code's text +
-// ".\n" to options.report. Raises nothing but what is not an ECSmtp.
-//
+// The exchange of TestMailResult keeps at most this many bytes of the
+// trace's beginning and of its end.
+inline constexpr std::size_t kExchangeHeadBytes = std::size_t{8} * 1024;
+inline constexpr std::size_t kExchangeTailBytes = std::size_t{24} * 1024;
+
+// What became of one test mail.
+struct TestMailResult {
+    // 0 when the mail was sent and the connection closed with QUIT, else 1.
+    int result = 1;
+    // The ECSmtp code of the failure; ERR_NONE (0) on success.
+    std::int32_t code = ERR_NONE;
+    // The server's last reply before the client began to close (so after a
+    // refusal its text, not the answer to the QUIT that followed), without
+    // its final CR LF; multi-line replies keep their inner line ends. Empty
+    // when the server said nothing.
+    std::string lastReply;
+    // The last stage the client announced; none when it failed before
+    // connecting (a bad port, an unreadable body file).
+    std::optional<SmtpStage> lastStage;
+    // The exchange as the client's trace recorded it: commands, replies and
+    // message data as sent, with user names, passwords and SASL responses
+    // already replaced by kTraceCredentialMarker. Raw bytes (the body is
+    // Shift_JIS). A longer trace keeps its first kExchangeHeadBytes and its
+    // last kExchangeTailBytes, cut at line ends, with one line
+    // "[... N bytes left out ...]" between them.
+    std::string exchange;
+};
+
+// Sends one test mail:
+//   To (one recipient) and Reply-To: arguments.recipient, also as the From
+//   line's display name; MAIL FROM and the From line's address:
+//   arguments.sender; the subject; the body lines, always followed by one
+//   empty line; priority normal, mailer text kTestMailMailer,
+//   authentication requested, the security mode given.
+// Then closes with QUIT. Every ECSmtp the client raises on the way (its
+// construction, the port, the body file, the transaction, the closing QUIT)
+// makes result 1 with its code. Writes "Mail was send successfully.\n" or
+// "Error: " + the code's text + ".\n" to options.report. Raises nothing but
+// what is not an ECSmtp (std::bad_alloc).
+TestMailResult SendTestMail(const TestMailArguments& arguments,
+                            const TestMailOptions& options = {});
+
+// The same with the ten arguments as text; returns the result's 0 or 1.
 //   host, portText   the server; the port text is read as PortFromText
 //                    says (212 when no port can be that number)
 //   login, password  for AUTH, when the server offers it
-//   userAddress      the recipient, the From line's display name and the
-//                    Reply-To text
+//   userAddress      the recipient (RecipientAddress)
 //   subject          the subject line
-//   senderAddress    MAIL FROM and the From line's address
-//   boundary         becomes g_boundary (process-wide: one test at a time)
+//   senderAddress    the sender (SenderAddress)
+//   boundary         becomes g_boundary
 //   securityMode     1 TLS from the start, 2 STARTTLS, else none
-//   bodySource       kTestLinesMarkerText for the four test lines, or the
-//                    path of a text file whose lines (without their line
-//                    ends) form the body; a file that cannot be read is 404
-//
-// The body always ends with one empty line. Priority normal, mailer text
-// kTestMailMailer, authentication requested. A null text counts as empty.
+//   bodySource       kTestLinesMarkerText (or any text beginning with its
+//                    byte) for the four test lines, else the path of a text
+//                    file whose lines form the body
+// A null text counts as empty.
 int SendTestMail(const char* host, const char* portText, const char* login, const char* password,
                  const char* userAddress, const char* subject, const char* senderAddress,
                  const char* boundary, int securityMode, const char* bodySource,

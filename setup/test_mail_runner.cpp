@@ -107,12 +107,7 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
         m_worker = std::thread([this, run, arguments, workerOptions] {
             int result = 1;
             try {
-                result = SendTestMail(arguments.host.c_str(), arguments.portText.c_str(),
-                                      arguments.login.c_str(), arguments.password.c_str(),
-                                      arguments.userAddress.c_str(), arguments.subject.c_str(),
-                                      arguments.senderAddress.c_str(), arguments.boundary.c_str(),
-                                      arguments.securityMode, arguments.bodySource.c_str(),
-                                      workerOptions);
+                result = SendTestMail(arguments, workerOptions).result;
             } catch (...) {
                 // Out of memory or the like: the test did not pass.
             }

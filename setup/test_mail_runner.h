@@ -7,7 +7,6 @@
 #include <functional>
 #include <thread>
 
-#include "setup/register_flow.h"
 #include "setup/test_mail.h"
 
 class QWidget;
@@ -24,7 +23,7 @@ class TestMailRunner final : public QObject {
     TestMailRunner& operator=(const TestMailRunner&) = delete;
 
     // Sends the test mail with `arguments` and returns SendTestMail's
-    // result. The owner's controls are disabled until it returns. Cancel
+    // result (0 or 1). The owner's controls are disabled until it returns. Cancel
     // (or Esc, or closing the progress window) ends the exchange at once
     // and returns 1 without waiting for the worker. options.abort and
     // options.onStage are the runner's own; the rest is passed on.

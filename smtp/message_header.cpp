@@ -35,6 +35,9 @@ bool NeedsEncoding(std::string_view text) noexcept {
     return HasHighBytes(text) || text.size() > kLongestPlainText;
 }
 
+// RFC 2047 encoded words of text, whatever it holds.
+std::string EncodedWords(std::string_view text);
+
 std::string PriorityLine(SmtpPriority priority) {
     switch (priority) {
         case PRIORITY_HIGH: return "X-Priority: 2 (High)\r\n";
@@ -49,6 +52,16 @@ bool HasLineBreak(std::string_view text) noexcept {
     // Two scans of memchr beat one of find_first_of, which tests each byte
     // against the set.
     return text.find('\r') != std::string_view::npos || text.find('\n') != std::string_view::npos;
+}
+
+bool HasBadAddressCharacter(std::string_view address) noexcept {
+    for (const char c : address) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>') {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool HasHighBytes(std::string_view text) noexcept {
@@ -87,6 +100,29 @@ std::string EncodeHeaderText(std::string_view text) {
     if (!NeedsEncoding(text)) {
         return std::string(text);
     }
+    return EncodedWords(text);
+}
+
+std::string DisplayNameText(std::string_view name) {
+    // RFC 5322, 3.2.3: the specials, which an atom cannot hold.
+    constexpr std::string_view kSpecials = "()<>[]:;@\\,.\"";
+    if (NeedsEncoding(name) || name.find_first_of(kSpecials) == std::string_view::npos) {
+        return EncodeHeaderText(name);
+    }
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted.size() > kLongestPlainText ? EncodedWords(name) : quoted;
+}
+
+namespace {
+
+std::string EncodedWords(std::string_view text) {
     std::string encoded;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -111,12 +147,14 @@ std::string EncodeHeaderText(std::string_view text) {
     return encoded;
 }
 
+}  // namespace
+
 std::string RecipientListText(const std::vector<SmtpRecipient>& recipients) {
     std::string list;
     std::size_t lineStart = 0;
     for (const SmtpRecipient& recipient : recipients) {
-        std::string entry = EncodeHeaderText(recipient.name);
-        if (NeedsEncoding(recipient.name)) {
+        std::string entry = DisplayNameText(recipient.name);
+        if (entry.starts_with(kWordStart)) {
             entry += ' ';
         }
         entry += '<';
@@ -142,7 +180,7 @@ std::string RecipientListText(const std::vector<SmtpRecipient>& recipients) {
 std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& local) {
     std::string header = FormatDateLine(local);
     header += "From: ";
-    header += EncodeHeaderText(fields.senderName);
+    header += DisplayNameText(fields.senderName);
     header += " <";
     header += fields.senderName.empty() ? kPlaceholderSender : fields.senderAddress;
     header += ">\r\n";

@@ -13,9 +13,10 @@
 // Texts are taken as bytes. A subject or display name holding a byte of 0x80
 // or above (Shift_JIS), or too long for one line of RFC 5322's 998
 // characters, is written as RFC 2047 encoded words (=?Shift_JIS?B?...?=),
-// cut between characters and folded; others are written as they are. A long
-// To or Cc list is folded after a comma. Callers refuse CR and LF in these
-// texts beforehand (HasLineBreak).
+// cut between characters and folded; a display name holding one of RFC
+// 5322's specials is written as a quoted-string (DisplayNameText); others
+// are written as they are. A long To or Cc list is folded after a comma.
+// Callers refuse CR and LF in these texts beforehand (HasLineBreak).
 #pragma once
 
 #include <cstdint>
@@ -69,6 +70,15 @@ std::string FormatDateLine(const std::tm& local);
 // characters and joined by CR LF and a blank (folding).
 std::string EncodeHeaderText(std::string_view text);
 
+// A display name as it goes into From, To and Cc: encoded words when
+// EncodeHeaderText would encode it; a quoted-string (RFC 5322, 3.2.4) with
+// every "\" and double quote escaped by "\" when it holds one of the
+// specials ( ) < > [ ] : ; @ \ , . or a double quote (RFC 5322, 3.2.3),
+// which a phrase of atoms cannot hold ("taro@example.test" would otherwise
+// read as an address); unchanged otherwise. A quoted-string that would
+// outgrow a header line is encoded instead.
+std::string DisplayNameText(std::string_view name);
+
 // The To or Cc list: comma-separated, each recipient as its name followed by
 // the address in angle brackets ("Name<a@b>", "<a@b>"). An encoded name is
 // followed by a blank, which RFC 2047 readers need to see where it ends. A
@@ -78,5 +88,10 @@ std::string RecipientListText(const std::vector<SmtpRecipient>& recipients);
 
 // True when text holds a CR or an LF byte.
 bool HasLineBreak(std::string_view text) noexcept;
+// True when an envelope address holds a byte that would end or extend the
+// "<address>" of MAIL FROM or RCPT TO: "<", ">", a blank, a control byte
+// (0x00-0x1F, CR, LF, NUL and TAB among them) or DEL. "a@b> NOTIFY=SUCCESS"
+// would otherwise add ESMTP parameters to the command.
+bool HasBadAddressCharacter(std::string_view address) noexcept;
 // True when text holds a byte of 0x80 or above.
 bool HasHighBytes(std::string_view text) noexcept;

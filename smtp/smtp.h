@@ -136,8 +136,8 @@ class CSmtp {
     // Bcc recipients get their RCPT TO but are named in no header line.
     void AddBccRecipient(const char* address, const char* name = nullptr);
     void AddBodyLine(const char* text);
-    // A file sent as a base64 part; read when the mail is sent. A null path
-    // raises 404.
+    // A file sent as a base64 part; read when the mail is sent, opened
+    // close-on-exec. A null path raises 404.
     void AddAttachment(const char* path);
     // Declares the text part HTML; honoured only for a mail with attachments.
     void SetHtml(bool html) noexcept { m_html = html; }
@@ -189,16 +189,23 @@ class CSmtp {
     // configured server, port, security mode and authenticate flag), then
     // MAIL FROM, one RCPT TO per recipient (To, then Cc, then Bcc), DATA, the
     // header, the body lines (a line starting with "." is dot-stuffed; no
-    // body lines give one line holding a blank), "--" g_boundary after the
-    // body lines, each attachment as a base64 part with a closing delimiter
-    // after the last, and the end of data. The connection stays open.
+    // body lines give one line holding a blank), and then: without
+    // attachments the close delimiter "--" g_boundary "--"; with them
+    // "--" g_boundary after any body lines, each attachment as a base64 part
+    // and the attachments' close delimiter. Then the end of data. The
+    // connection stays open.
     //
     // Checked before anything is sent: 211 when an address, display name,
     // subject, mailer text, reply address or g_boundary holds a CR or LF;
-    // 310 when a body line does. Then 201 no sender, 203 no To recipient
-    // (after MAIL FROM), 404 an attachment that cannot be read (after its
-    // part header), 405 attachments totalling 5 MiB + 1 KiB or more, 409
-    // the clock failed, the reply codes listed at the top, and those of the
+    // 213 when the sender's or a recipient's address holds "<", ">", a
+    // blank, another control byte or DEL; 310 when a body line holds a CR
+    // or LF; 404 when an attachment path names something other than a
+    // regular file (a folder, a device, a FIFO); 405 when the attachments'
+    // sizes already total 5 MiB + 1 KiB or more. Then 201 no sender, 203 no
+    // To recipient (after MAIL FROM), 404 an attachment that cannot be opened
+    // or read as a regular file (after its part header), 405 when the files
+    // grew past the limit meanwhile (counted while they are read), 409 the
+    // clock failed, the reply codes listed at the top, and those of the
     // channel. After a failure the connection is closed: with QUIT while the
     // server is taking commands, without it once the data has begun (QUIT
     // would only become part of an abandoned message), after a 421 reply
@@ -264,6 +271,7 @@ class CSmtp {
 
     // The transaction's parts.
     void CheckMailTexts() const;
+    void CheckAttachments() const;
     void RunTransaction();
     void ComposeHeader(std::string& header) const;
     void SendAttachment(const std::string& path, std::uint64_t& total);

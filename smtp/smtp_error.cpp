@@ -30,6 +30,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_COMMAND_TOO_LONG: return "Command line is too long for the send buffer";
         case ERR_LINE_BREAK_IN_FIELD: return "Line break in a mail address or header text";
         case ERR_BAD_PORT: return "Port number is out of range";
+        case ERR_BAD_ADDRESS_CHARACTER: return "Invalid character in a mail address";
         case ERR_REPLY_MAIL_FROM: return "Server returned error after sending MAIL FROM";
         case ERR_REPLY_EHLO: return "Server returned error after sending EHLO";
         case ERR_REPLY_AUTH_PLAIN: return "Server returned error after sending AUTH PLAIN";

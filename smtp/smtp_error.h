@@ -33,9 +33,10 @@ enum SmtpError : std::int32_t {
     ERR_BAD_DIGEST_CHALLENGE = 207,
     ERR_NO_DIGEST_SERVER = 208,
     ERR_NO_RECIPIENT_ADDRESS = 209,
-    ERR_COMMAND_TOO_LONG = 210,     // a command line that would not fit the send buffer
-    ERR_LINE_BREAK_IN_FIELD = 211,  // CR or LF in an address or a header text
-    ERR_BAD_PORT = 212,             // a port text whose number is not 0..65535
+    ERR_COMMAND_TOO_LONG = 210,       // a command line that would not fit the send buffer
+    ERR_LINE_BREAK_IN_FIELD = 211,    // CR or LF in an address or a header text
+    ERR_BAD_PORT = 212,               // a port text whose number is not 0..65535
+    ERR_BAD_ADDRESS_CHARACTER = 213,  // "<", ">", a blank or a control byte in an envelope address
     ERR_REPLY_MAIL_FROM = 300,
     ERR_REPLY_EHLO = 301,
     ERR_REPLY_AUTH_PLAIN = 302,

@@ -1,8 +1,12 @@
 // The mail transaction: envelope, header, body lines, attachments and the
 // end of data.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
-#include <cstdio>
-#include <memory>
+#include <cerrno>
+#include <span>
 
 #include "codec/base64.h"
 #include "smtp/data_stream.h"
@@ -13,11 +17,6 @@ std::string g_boundary = "__WAKEBELL__TEXT__BOUNDARY__";
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 bool AnyLineBreak(const std::vector<SmtpRecipient>& recipients) {
     for (const SmtpRecipient& recipient : recipients) {
         if (HasLineBreak(recipient.name) || HasLineBreak(recipient.address)) {
@@ -26,6 +25,70 @@ bool AnyLineBreak(const std::vector<SmtpRecipient>& recipients) {
     }
     return false;
 }
+
+bool AnyBadAddress(const std::vector<SmtpRecipient>& recipients) {
+    for (const SmtpRecipient& recipient : recipients) {
+        if (HasBadAddressCharacter(recipient.address)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An attachment opened for reading: a regular file, or nothing.
+class AttachmentFile {
+  public:
+    // Opens without waiting (a FIFO without a writer would block the open)
+    // and close-on-exec (no program started meanwhile inherits it); 404
+    // unless it is a regular file: a device such as /dev/zero never ends,
+    // a folder cannot be read.
+    explicit AttachmentFile(const std::string& path)
+        : m_fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
+        struct stat status {};
+        if (m_fd < 0 || fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            Close();
+            throw ECSmtp(ERR_FILE_NOT_FOUND);
+        }
+        m_size = static_cast<std::uint64_t>(status.st_size);
+    }
+    ~AttachmentFile() { Close(); }
+    AttachmentFile(const AttachmentFile&) = delete;
+    AttachmentFile& operator=(const AttachmentFile&) = delete;
+
+    // The size when it was opened.
+    std::uint64_t Size() const noexcept { return m_size; }
+
+    // Fills line as far as the file goes; the byte count, below line's size
+    // only at the end of the file. 404 when reading fails.
+    std::size_t Fill(std::span<unsigned char> line) const {
+        std::size_t filled = 0;
+        while (filled < line.size()) {
+            const ssize_t count = read(m_fd, line.data() + filled, line.size() - filled);
+            if (count == 0) {
+                break;
+            }
+            if (count < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw ECSmtp(ERR_FILE_NOT_FOUND);
+            }
+            filled += static_cast<std::size_t>(count);
+        }
+        return filled;
+    }
+
+  private:
+    void Close() noexcept {
+        if (m_fd >= 0) {
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
 
 }  // namespace
 
@@ -60,14 +123,43 @@ void CSmtp::CheckMailTexts() const {
         AnyLineBreak(m_bccRecipients)) {
         throw ECSmtp(ERR_LINE_BREAK_IN_FIELD);
     }
+    // RFC 5321, 4.1.2: a Path is "<" Mailbox ">", followed only by ESMTP
+    // parameters; what would end the brackets early or add a parameter
+    // (a blank) is not an address.
+    if (HasBadAddressCharacter(m_senderAddress) || AnyBadAddress(m_recipients) ||
+        AnyBadAddress(m_ccRecipients) || AnyBadAddress(m_bccRecipients)) {
+        throw ECSmtp(ERR_BAD_ADDRESS_CHARACTER);
+    }
     if (HasLineBreak(m_bodyLines.All())) {
         throw ECSmtp(ERR_MESSAGE_BODY);
+    }
+}
+
+// What can be known of the attachments before the mail begins: a path that
+// names something other than a regular file, and the sizes of those that
+// are, so that a mail over the limit is refused before its data is sent. A
+// path that names nothing yet is judged when its part is sent.
+void CSmtp::CheckAttachments() const {
+    std::uint64_t total = 0;
+    for (const std::string& path : m_attachments) {
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0) {
+            continue;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            throw ECSmtp(ERR_FILE_NOT_FOUND);
+        }
+        total += static_cast<std::uint64_t>(status.st_size);
+        if (AttachmentsTooBig(total)) {
+            throw ECSmtp(ERR_MESSAGE_TOO_BIG);
+        }
     }
 }
 
 void CSmtp::SendMail() {
     g_reply521 = 0;
     CheckMailTexts();
+    CheckAttachments();
     if (!HasSocket()) {
         OpenSession(m_server.c_str(), m_port, SECURITY_KEEP, m_authenticate, nullptr, nullptr);
     }
@@ -118,15 +210,18 @@ void CSmtp::RunTransaction() {
             AppendBodyLine(block, m_bodyLines.Line(line));
             QueueData(block);
         }
-        QueueData("--" + g_boundary + "\r\n");
+        if (!m_attachments.empty()) {
+            QueueData("--" + g_boundary + "\r\n");
+        }
     }
     std::uint64_t total = 0;
     for (const std::string& path : m_attachments) {
         SendAttachment(path, total);
     }
-    if (!m_attachments.empty()) {
-        QueueData("\r\n--" + std::string(kAttachmentBoundary) + "--\r\n");
-    }
+    // RFC 2046, 5.1.1: the close delimiter ends the multipart body; the text
+    // part was its only part when nothing is attached.
+    QueueData(m_attachments.empty() ? "--" + g_boundary + "--\r\n"
+                                    : "\r\n--" + std::string(kAttachmentBoundary) + "--\r\n");
 
     const SmtpCommandRow& end = *LookupCommand(CMD_DATA_END);
     SetSendText("\r\n.\r\n");
@@ -167,39 +262,21 @@ void CSmtp::ComposeHeader(std::string& header) const {
 
 void CSmtp::SendAttachment(const std::string& path, std::uint64_t& total) {
     QueueData(AttachmentPartHeader(AttachmentFileName(path)));
-    const UniqueFile file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        throw ECSmtp(ERR_FILE_NOT_FOUND);
-    }
-    std::uint64_t size = 0;
-    {
-        std::array<unsigned char, std::size_t{64} * 1024> chunk{};
-        std::size_t count = 0;
-        while ((count = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0) {
-            size += count;
-        }
-    }
-    // A folder opens but cannot be read; neither can a file that fails now.
-    if (std::ferror(file.get()) != 0) {
-        throw ECSmtp(ERR_FILE_NOT_FOUND);
-    }
-    total += size;
-    if (AttachmentsTooBig(total)) {
+    const AttachmentFile file(path);
+    if (AttachmentsTooBig(total + file.Size())) {
         throw ECSmtp(ERR_MESSAGE_TOO_BIG);
     }
-    if (std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        throw ECSmtp(ERR_FILE_NOT_FOUND);
-    }
-    // One pass more than whole lines: the last line is short, or empty when
-    // the size is a multiple of the line's bytes.
-    const std::uint64_t passes = size / kAttachmentLineBytes + 1;
+    // Lines until the end of the file as it is read, counted as they go: a
+    // file that grows meanwhile still meets the limit. The last line is
+    // short, or empty when the size is a multiple of the line's bytes.
     std::array<unsigned char, kAttachmentLineBytes> line{};
     std::string batch;
     std::uint32_t counter = 0;
-    for (std::uint64_t pass = 0; pass < passes; ++pass) {
-        const std::size_t count = std::fread(line.data(), 1, line.size(), file.get());
-        if (std::ferror(file.get()) != 0) {
-            throw ECSmtp(ERR_FILE_NOT_FOUND);
+    for (;;) {
+        const std::size_t count = file.Fill(line);
+        total += count;
+        if (AttachmentsTooBig(total)) {
+            throw ECSmtp(ERR_MESSAGE_TOO_BIG);
         }
         batch += Base64Encode(line.data(), static_cast<std::int32_t>(count));
         batch += "\r\n";
@@ -208,6 +285,9 @@ void CSmtp::SendAttachment(const std::string& path, std::uint64_t& total) {
             QueueData(batch);
             batch.clear();
             counter = 0;
+        }
+        if (count < line.size()) {
+            break;
         }
     }
     if (counter != 0) {

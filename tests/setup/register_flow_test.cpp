@@ -266,7 +266,7 @@ class RegisterFlowTest : public QObject {
     }
     void cleanupTestCase() { m_server.reset(); }
 
-    void theTenArgumentsComeFromTheFieldsAndNotFromTheBoxes() {
+    void theTestMailArgumentsComeFromTheFieldsAndNotFromTheBoxes() {
         SettingsRecord record;
         record.szTo = "own@example.test";
         record.smtp = "smtp.example.test";
@@ -281,12 +281,12 @@ class RegisterFlowTest : public QObject {
                                          .portText = " 25x",
                                          .login = "taro",
                                          .password = "secret",
-                                         .userAddress = "own@example.test",
+                                         .recipient = RecipientAddress("own@example.test"),
+                                         .sender = SenderAddress("notify@example.test"),
                                          .subject = "test mail",
-                                         .senderAddress = "notify@example.test",
                                          .boundary = "test",
-                                         .securityMode = 1,
-                                         .bodySource = "\x07"};
+                                         .security = SECURITY_TLS,
+                                         .body = TestMailBody::TestLines()};
         for (const auto& [ssl, auth] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
             record.ssl = ssl;
             record.auth = auth;
@@ -318,7 +318,7 @@ class RegisterFlowTest : public QObject {
         const QByteArray data = FileBytes(mail);
         const QByteArray header =
             "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
-            "From: user@example.test <notify@example.test>\r\n"
+            "From: \"user@example.test\" <notify@example.test>\r\n"
             "X-Mailer: Wakebell x64 Version 3.0\r\n"
             "Reply-To: user@example.test\r\n"
             "X-Priority: 3 (Normal)\r\n"
@@ -340,14 +340,14 @@ class RegisterFlowTest : public QObject {
             QStringLiteral(
                 "送信するメールの種類はログオン、ログオフ、スリープ、スタンバイの４つです。"),
         };
-        // The four lines, the empty one, the boundary, and the empty line
-        // before the end-of-data dot.
+        // The four lines, the empty one, the close delimiter, and the empty
+        // line before the end-of-data dot.
         QCOMPARE(body.size(), 8);
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(body[i], Cp932(lines[i]) + "\r");
         }
         QCOMPARE(body[4], QByteArray("\r"));
-        QCOMPARE(body[5], QByteArray("--test\r"));
+        QCOMPARE(body[5], QByteArray("--test--\r"));
         QCOMPARE(body[6], QByteArray("\r"));
         QCOMPARE(body[7], QByteArray());
 

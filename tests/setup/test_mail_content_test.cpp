@@ -1,4 +1,5 @@
-// The test mail's fixed lines and the small conversions of its arguments.
+// The test mail's fixed lines, the small conversions of its arguments and
+// the bounded record of its exchange.
 #include "setup/test_mail_content.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "setup/test_mail_exchange.h"
 
 namespace {
 
@@ -86,6 +90,33 @@ TEST(TestMailContentTest, TestLinesAreTheJapaneseTextInCp932) {
         EXPECT_EQ(Utf8FromCp932(kTestMailLines[i]), expected[i]) << "line " << i;
     }
     EXPECT_EQ(kTestLinesMarkerText, std::string_view("\x07", 1));
+}
+
+// Short exchanges are kept whole; long ones keep their first texts that
+// fit and their last lines, with the count of what went between.
+TEST(TestMailContentTest, TheExchangeKeepsItsBeginningAndItsEnd) {
+    const struct {
+        const char* name;
+        std::vector<std::string> texts;
+        std::string kept;
+    } cases[] = {
+        {"fits", {"220 a\r\n", "EHLO b\r\n", "250 c\r\n"}, "220 a\r\nEHLO b\r\n250 c\r\n"},
+        {"head full, tail fits",
+         {"0123456789\r\n", "abc\r\n", "de\r\n"},
+         "0123456789\r\nabc\r\nde\r\n"},
+        {"cut at a line end",
+         {"head\r\n", "a long text\r\n", "line 1\r\nline 2\r\n", "x\r\n"},
+         "head\r\n[... 21 bytes left out ...]\r\nline 2\r\nx\r\n"},
+        {"trimmed many times, no line end", std::vector<std::string>(100, "0123456789"),
+         "0123456789[... 978 bytes left out ...]\r\n890123456789"},
+    };
+    for (const auto& c : cases) {
+        ExchangeRecord record(12, 12);
+        for (const std::string& text : c.texts) {
+            record.Add(text);
+        }
+        EXPECT_EQ(record.Text(), c.kept) << c.name;
+    }
 }
 
 }  // namespace

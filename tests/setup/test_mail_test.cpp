@@ -18,12 +18,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "setup/test_mail_content.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/smtp/blocked_in_poll.h"
 #include "tests/smtp/child_process.h"
+#include "tests/smtp/python_mail_reader.h"
 #include "tests/smtp/script_server.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
@@ -49,10 +51,20 @@ struct Call {
     milliseconds waitLimit = kGenerousWait;  // a faulty client fails, not hangs
     std::shared_ptr<const SmtpAbort> abort{};
     SmtpTraceSink alsoTrace{};  // called after the trace is recorded
+    bool typed = false;         // the typed SendTestMail rather than the ten arguments
 };
+
+// The two addresses cannot stand in for each other, nor be made from text
+// without saying which they are.
+static_assert(!std::is_convertible_v<SenderAddress, RecipientAddress>);
+static_assert(!std::is_convertible_v<RecipientAddress, SenderAddress>);
+static_assert(!std::is_convertible_v<std::string, RecipientAddress>);
+static_assert(!std::is_convertible_v<const char*, SenderAddress>);
+static_assert(!std::is_assignable_v<RecipientAddress&, SenderAddress>);
 
 struct Outcome {
     int result = -1;
+    TestMailResult typed;  // from the typed call, made with the same arguments
     std::string report;
     Stages stages;
     std::vector<std::string> trace;
@@ -84,10 +96,27 @@ Outcome Send(const Call& call) {
         }
     };
     options.report = report.get();
-    outcome.result =
-        SendTestMail("127.0.0.1", call.port.c_str(), std::string(kTestUser).c_str(),
-                     call.password.c_str(), kUserAddress, kTestMailSubject, kSenderAddress,
-                     kTestMailBoundary, call.securityMode, call.bodySource.c_str(), options);
+    if (call.typed) {
+        const bool testLines = call.bodySource == kTestLinesMarkerText;
+        outcome.typed = SendTestMail({.host = "127.0.0.1",
+                                      .portText = call.port,
+                                      .login = std::string(kTestUser),
+                                      .password = call.password,
+                                      .recipient = RecipientAddress(kUserAddress),
+                                      .sender = SenderAddress(kSenderAddress),
+                                      .subject = kTestMailSubject,
+                                      .boundary = kTestMailBoundary,
+                                      .security = SecurityFromMode(call.securityMode),
+                                      .body = testLines ? TestMailBody::TestLines()
+                                                        : TestMailBody::FileLines(call.bodySource)},
+                                     options);
+        outcome.result = outcome.typed.result;
+    } else {
+        outcome.result =
+            SendTestMail("127.0.0.1", call.port.c_str(), std::string(kTestUser).c_str(),
+                         call.password.c_str(), kUserAddress, kTestMailSubject, kSenderAddress,
+                         kTestMailBoundary, call.securityMode, call.bodySource.c_str(), options);
+    }
     std::rewind(report.get());
     for (int c = 0; (c = std::fgetc(report.get())) != EOF;) {
         outcome.report += static_cast<char>(c);
@@ -109,12 +138,12 @@ std::string TestLines() {
 }
 
 // The message data as the server keeps it: the header, the body lines, the
-// empty line every test mail ends with, the boundary line and the CR LF that
-// opens the end of data.
+// empty line every test mail ends with, the close delimiter and the CR LF
+// that opens the end of data.
 std::string MailData(const std::string& bodyLines, bool eightBit) {
     return std::string(
                "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
-               "From: user@local.test <sender@local.test>\r\n"
+               "From: \"user@local.test\" <sender@local.test>\r\n"
                "X-Mailer: Wakebell x64 Version 3.0\r\n"
                "Reply-To: user@local.test\r\n"
                "X-Priority: 3 (Normal)\r\n"
@@ -127,7 +156,7 @@ std::string MailData(const std::string& bodyLines, bool eightBit) {
                "Content-type: text/plain; charset=Shift_JIS\r\n") +
            (eightBit ? "Content-Transfer-Encoding: 8bit\r\n"
                      : "Content-Transfer-Encoding: 7bit\r\n") +
-           "\r\n" + bodyLines + "\r\n--test\r\n\r\n";
+           "\r\n" + bodyLines + "\r\n--test--\r\n\r\n";
 }
 
 // A server without AUTH that takes the test mail whose data is data, line by
@@ -198,6 +227,54 @@ TEST_F(TestMailServerTest, TestLinesGoOverTlsAndTheSessionEndsWithQuit) {
     ASSERT_GE(sent.trace.size(), 2U);
     EXPECT_EQ(sent.trace[sent.trace.size() - 2], "QUIT\r\n");
     EXPECT_TRUE(sent.trace.back().starts_with("221 ")) << sent.trace.back();
+    // A mail reader takes the user's address for the name and the sender's
+    // for the address, and finds one whole text part.
+    EXPECT_EQ(RunPythonOn(kMailReaderScript, Recorded(1, ".data")),
+              "from 'user@local.test' 'sender@local.test'\n"
+              "from raw 'user@local.test' 'sender@local.test'\n"
+              "to '' 'user@local.test'\n"
+              "to raw '' 'user@local.test'\n"
+              "defects []\n"
+              "parts ['text/plain']\n");
+}
+
+// The typed call sends the same mail and tells what became of it: the
+// code, the server's reply before closing (a refusal's, not QUIT's), the
+// last stage, and the exchange with the credentials hidden.
+TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
+    const Outcome sent = Send({.port = Port("tls"), .typed = true});
+    EXPECT_EQ(sent.report, "Mail was send successfully.\n");
+    EXPECT_EQ(sent.typed.result, 0);
+    EXPECT_EQ(sent.typed.code, ERR_NONE);
+    EXPECT_EQ(sent.typed.lastReply, "250 OK");
+    EXPECT_EQ(sent.typed.lastStage, SmtpStage::kClosing);
+    EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
+    std::string traced;
+    for (const std::string& text : sent.trace) {
+        traced += text;
+    }
+    EXPECT_EQ(sent.typed.exchange, traced);
+
+    const Outcome refused = Send({.port = Port("tls"), .password = "wrong", .typed = true});
+    EXPECT_EQ(refused.report, "Error: Bad login or password.\n");
+    EXPECT_EQ(refused.typed.result, 1);
+    EXPECT_EQ(refused.typed.code, ERR_BAD_LOGIN);
+    EXPECT_TRUE(refused.typed.lastReply.starts_with("535 ")) << refused.typed.lastReply;
+    EXPECT_EQ(refused.typed.lastStage, SmtpStage::kClosing);
+    const std::string& exchange = refused.typed.exchange;
+    EXPECT_NE(exchange.find(std::string(kTraceCredentialMarker)), std::string::npos);
+    EXPECT_NE(exchange.find(refused.typed.lastReply + "\r\nQUIT\r\n221 "), std::string::npos)
+        << exchange;
+    for (const std::string& secret : CredentialForms()) {
+        EXPECT_EQ(exchange.find(secret), std::string::npos) << secret;
+    }
+    EXPECT_EQ(exchange.find("wrong"), std::string::npos);
+
+    const Outcome early = Send({.port = "70000", .typed = true});
+    EXPECT_EQ(early.typed.code, ERR_BAD_PORT);
+    EXPECT_EQ(early.typed.lastReply, "");
+    EXPECT_EQ(early.typed.lastStage, std::nullopt);
+    EXPECT_EQ(early.typed.exchange, "");
 }
 
 // 2 upgrades with STARTTLS; 0, 3 and any other mode stay in clear text.

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/smtp/python_mail_reader.h"
 
 namespace {
 
@@ -45,25 +45,14 @@ std::string Hex(const std::string& bytes) {
 // prints the parameters it finds (count and value of each, as UTF-8 hex)
 // and the number of header fields.
 std::string ParsedParameters(const std::string& block) {
-    const std::string script =
+    return RunPythonOn(
         "import sys, email, email.policy\n"
-        "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
+        "m = email.message_from_bytes(open(sys.argv[1], 'rb').read(), "
+        "policy=email.policy.default)\n"
         "t = m['content-type'].params; d = m['content-disposition'].params\n"
         "print(len(t), t['name'].encode().hex(), len(d), d['filename'].encode().hex(),"
-        " len(m.keys()), end='')\n";
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::tmpfile(), &std::fclose);
-    const std::string command =
-        "/usr/bin/python3 -c \"" + script + "\" >&" + std::to_string(fileno(out.get()));
-    std::FILE* python = popen(command.c_str(), "w");
-    if (python == nullptr) {
-        return "no python";
-    }
-    std::fwrite(block.data(), 1, block.size(), python);
-    pclose(python);
-    std::rewind(out.get());
-    std::string result(4096, '\0');
-    result.resize(std::fread(result.data(), 1, result.size(), out.get()));
-    return result;
+        " len(m.keys()), end='')\n",
+        block);
 }
 
 TEST(DataStreamTest, AnyFileNameMakesExactlyOneParameter) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/base64.h"
+#include "tests/smtp/python_mail_reader.h"
 
 namespace {
 
@@ -117,6 +118,56 @@ TEST(MessageHeaderTest, NoHeaderLineOutgrowsRfc5322) {
     }
     // Short texts stay as they are.
     EXPECT_EQ(RecipientListText({{"A", "a@x"}, {"", "b@x"}}), "A<a@x>,<b@x>");
+}
+
+// A name holding one of RFC 5322's specials goes out as a quoted-string, so
+// that both of Python's parsers read the name and the address that were
+// meant, in From, To and Cc; other names stay as they are.
+TEST(MessageHeaderTest, DisplayNamesWithSpecialsAreQuotedAndReadBack) {
+    const struct {
+        std::string name;
+        std::string written;  // DisplayNameText
+        std::string read;     // the name as both parsers give it, ascii()
+        std::string raw;      // the older parser's name when it differs
+    } cases[] = {
+        {"taro@example.test", "\"taro@example.test\"", "'taro@example.test'", ""},
+        {"Doe, John", "\"Doe, John\"", "'Doe, John'", ""},
+        {"J. R. \"Bob\" Smith \\ Jr", R"("J. R. \"Bob\" Smith \\ Jr")",
+         R"('J. R. "Bob" Smith \\ Jr')", ""},
+        {"(c) [x] <y> : ;", "\"(c) [x] <y> : ;\"", "'(c) [x] <y> : ;'", ""},
+        {"Wake Bell", "Wake Bell", "'Wake Bell'", ""},
+        {"\x93\xfa\x96\x7b", "=?Shift_JIS?B?k/qWew==?=", "'\\u65e5\\u672c'",
+         "'=?Shift_JIS?B?k/qWew==?='"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DisplayNameText(c.name), c.written);
+        const std::vector<SmtpRecipient> to = {{c.name, "to@x.test"}, {"", "t2@x.test"}};
+        const std::vector<SmtpRecipient> cc = {{c.name, "cc@x.test"}};
+        MessageHeaderFields fields;
+        fields.senderAddress = "from@x.test";
+        fields.senderName = c.name;
+        fields.to = &to;
+        fields.cc = &cc;
+        fields.subject = "s";
+        fields.boundary = "b";
+        const std::string header = ComposeHeaderText(fields, Local(2027, 1, 1, 5, 0, 0, 0, 0));
+        EXPECT_NE(header.find("\r\nFrom: " + c.written + " <from@x.test>\r\n"), std::string::npos)
+            << header;
+        const std::string raw = c.raw.empty() ? c.read : c.raw;
+        const std::string read = RunPythonOn(kMailReaderScript, header + "--b--\r\n");
+        const auto line = [](const char* field, const std::string& name, const char* address) {
+            return std::string(field) + " " + name + " '" + address + "'\n";
+        };
+        const std::string expected =
+            line("from", c.read, "from@x.test") + line("from raw", raw, "from@x.test") +
+            line("to", c.read, "to@x.test") + line("to", "''", "t2@x.test") +
+            line("to raw", raw, "to@x.test") + line("to raw", "''", "t2@x.test") +
+            line("cc", c.read, "cc@x.test") + line("cc raw", raw, "cc@x.test");
+        EXPECT_TRUE(read.starts_with(expected)) << read;
+    }
+    // A quoted form that would outgrow a line is encoded instead.
+    EXPECT_TRUE(DisplayNameText(std::string(600, '"')).starts_with("=?Shift_JIS?B?"));
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ TEST(SmtpErrorTest, CodesDescribeThemselvesAndOthersAreUndefined) {
     EXPECT_EQ(ECSmtp(418).Describe(), "Server reply is too long");
     EXPECT_EQ(ECSmtp(211).Describe(), "Line break in a mail address or header text");
     EXPECT_EQ(ECSmtp(212).Describe(), "Port number is out of range");
+    EXPECT_EQ(ECSmtp(213).Describe(), "Invalid character in a mail address");
     EXPECT_EQ(ECSmtp(419).Describe(), "Exchange cancelled");
-    for (const int code : {109, 403, 111, -1, 1, 99, 213, 311, 420, 500}) {
+    for (const int code : {109, 403, 111, -1, 1, 99, 214, 311, 420, 500}) {
         EXPECT_EQ(ECSmtp(code).Describe(), "Undefined error id") << "code " << code;
     }
 }

@@ -1,13 +1,17 @@
 // The mail transaction against a scripted server: which replies end it with
 // which code, whether QUIT follows, and the exact bytes on the wire.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -84,6 +88,24 @@ void Configure(CSmtp& smtp, bool withTo) {
     if (withTo) {
         smtp.AddRecipient("to@example.test");
     }
+}
+
+// Whether this process holds path open close-on-exec; nullopt when it does
+// not hold it open at all.
+std::optional<bool> OpenCloseOnExec(const std::filesystem::path& path) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != path) {
+            continue;
+        }
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        std::string field;
+        std::string flags;
+        while (info >> field >> flags && field != "flags:") {
+        }
+        return (std::stoul(flags, nullptr, 8) & O_CLOEXEC) != 0;
+    }
+    return std::nullopt;
 }
 
 struct Outcome {
@@ -178,7 +200,7 @@ TEST_F(SmtpMailTest, RefusalsRaiseTheirCodesAndQuit) {
          Join({kGreeted,
                {mailFrom, rcptTo},
                data,
-               HearLines(Header() + "line\r\n--test\r\n\r\n.\r\n", "554 spam\r\n"),
+               HearLines(Header() + "line\r\n--test--\r\n\r\n.\r\n", "554 spam\r\n"),
                {kQuit}}),
          ERR_MESSAGE_BODY, [](CSmtp& smtp) { smtp.AddBodyLine("line"); }},
         {"no To recipient: after MAIL FROM", Join({kGreeted, {mailFrom, kQuit}}), ERR_NO_RECIPIENT,
@@ -198,11 +220,28 @@ TEST_F(SmtpMailTest, RefusalsRaiseTheirCodesAndQuit) {
     EXPECT_EQ(g_reply521, 0);  // cleared by the last mail
 }
 
-// Line breaks where none belong are refused before a byte of the mail goes
+// Line breaks where none belong, envelope addresses that would break out of
+// their angle brackets, attachments that are no regular files and
+// attachments already too big are refused before a byte of the mail goes
 // out, on a connection already open, which stays open: a bare CR or LF in a
 // body line could end the data early and smuggle a second message; in an
-// address or header text it could add commands or header lines.
-TEST_F(SmtpMailTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
+// address or header text it could add commands or header lines; a ">" or a
+// blank in an address adds ESMTP parameters; /dev/zero never ends, a FIFO
+// blocks the open.
+TEST_F(SmtpMailTest, BadTextsAndFilesAreRefusedBeforeAnythingIsSent) {
+    const TempFolder folder;
+    const std::string fifo = (folder.Path() / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Sparse files: their sizes count, no disk is written.
+    const auto sized = [&folder](const char* name, std::uintmax_t size) {
+        const std::filesystem::path path = folder.Path() / name;
+        std::ofstream{path};
+        std::filesystem::resize_file(path, size);
+        return path.string();
+    };
+    const std::string big = sized("big.bin", 6 * 1024 * 1024);
+    const std::string half1 = sized("half1.bin", 2'700'000);
+    const std::string half2 = sized("half2.bin", 2'700'000);
     using Setup = std::function<void(CSmtp&)>;
     const std::vector<std::pair<Setup, int>> cases = {
         {[](CSmtp& s) { s.AddBodyLine("a\n.\nMAIL FROM:<x@y>"); }, ERR_MESSAGE_BODY},
@@ -222,6 +261,21 @@ TEST_F(SmtpMailTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
         {[](CSmtp& s) { s.AddCcRecipient("c@x\r\nDATA"); }, ERR_LINE_BREAK_IN_FIELD},
         {[](CSmtp& s) { s.AddBccRecipient("b@x", "\n"); }, ERR_LINE_BREAK_IN_FIELD},
         {[](CSmtp&) { g_boundary = "b\r\nX-Evil: 1"; }, ERR_LINE_BREAK_IN_FIELD},
+        {[](CSmtp& s) { s.SetSenderAddress("a@b> SIZE=1"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.AddRecipient("a@b> NOTIFY=SUCCESS"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.AddCcRecipient("<c@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.AddBccRecipient("b\t@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.AddBccRecipient("b\x7f@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.SetSenderAddress("\x01a@b"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[&](CSmtp& s) { s.AddAttachment(folder.Path().c_str()); }, ERR_FILE_NOT_FOUND},
+        {[](CSmtp& s) { s.AddAttachment("/dev/zero"); }, ERR_FILE_NOT_FOUND},
+        {[&](CSmtp& s) { s.AddAttachment(fifo.c_str()); }, ERR_FILE_NOT_FOUND},
+        {[&](CSmtp& s) { s.AddAttachment(big.c_str()); }, ERR_MESSAGE_TOO_BIG},
+        {[&](CSmtp& s) {
+             s.AddAttachment(half1.c_str());
+             s.AddAttachment(half2.c_str());
+         },
+         ERR_MESSAGE_TOO_BIG},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
@@ -252,7 +306,7 @@ TEST_F(SmtpMailTest, DataLinesAreStuffedAndSentWhole) {
     const std::string longLine(30000, 'x');
     const std::string sjis = "\x83\x65\x83\x58\x83\x67";  // "test" in katakana
     const std::string data = Header("8bit") + "..\r\n...\r\n..hidden\r\nx.\r\n" + sjis + "\r\n" +
-                             longLine + "\r\n\r\n--test\r\n\r\n.\r\n";
+                             longLine + "\r\n\r\n--test--\r\n\r\n.\r\n";
     const Outcome outcome = RunMail(AcceptedMail(data), [&](CSmtp& smtp) {
         for (const std::string& line : {std::string("."), std::string(".."), std::string(".hidden"),
                                         std::string("x."), sjis, longLine, std::string()}) {
@@ -284,11 +338,51 @@ TEST_F(SmtpMailTest, AFailureInsideTheDataClosesWithoutQuit) {
         RunMail(kUntilData, [](CSmtp& smtp) { smtp.SetClock([] { return std::time_t{0}; }); });
     EXPECT_EQ(noClock.code, ERR_TIME);
     EXPECT_EQ(noClock.heard, noClock.expected);
+}
 
-    // A folder opens but cannot be read.
-    const Outcome folderAttached =
-        RunMail(kUntilData, [&](CSmtp& smtp) { smtp.AddAttachment(folder.Path().c_str()); });
-    EXPECT_EQ(folderAttached.code, ERR_FILE_NOT_FOUND);
+// An attachment is read as the regular file it was when opened, opened
+// close-on-exec, and counted against the limit as it is read: a file that
+// grew after the check before the mail, or grows while it is read, ends the
+// mail with 405 inside the data, without QUIT.
+TEST_F(SmtpMailTest, AttachmentsAreCountedAsTheyAreRead) {
+    const TempFolder folder;
+    const std::filesystem::path path = folder.Path() / "growing.bin";
+    const std::uintmax_t grown = 6 * 1024 * 1024;
+    const struct {
+        const char* name;
+        std::uintmax_t initial;
+        bool whileRead;  // else it grows once DATA is sent, before its part
+    } cases[] = {{"grew before its part", 100, false}, {"grows while read", 65536, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        { std::ofstream{path}; }
+        std::filesystem::resize_file(path, c.initial);
+        bool grew = false;
+        bool partStarted = false;
+        std::optional<bool> closeOnExec;
+        const Outcome outcome = RunMail(kUntilData, [&](CSmtp& smtp) {
+            smtp.AddAttachment(path.c_str());
+            smtp.SetTraceSink(
+                [&](std::string_view text) {
+                    if (text.starts_with("--__MESSAGE__ID__")) {
+                        partStarted = true;
+                    } else if (!grew && (c.whileRead ? partStarted : text == "DATA\r\n")) {
+                        closeOnExec = c.whileRead ? OpenCloseOnExec(path) : std::nullopt;
+                        std::filesystem::resize_file(path, grown);
+                        grew = true;
+                    }
+                },
+                CSmtp::DataTrace::kPerBlock);
+        });
+        EXPECT_TRUE(grew);
+        EXPECT_EQ(outcome.code, ERR_MESSAGE_TOO_BIG);
+        EXPECT_FALSE(outcome.socketLeft);
+        if (c.whileRead) {
+            EXPECT_EQ(closeOnExec, std::optional<bool>(true)) << "open, and close-on-exec";
+        } else {
+            EXPECT_EQ(outcome.heard, outcome.expected);  // nothing after DATA
+        }
+    }
 }
 
 // A path of any length works (no fixed-size path buffer), and the file name
@@ -332,7 +426,7 @@ TEST_F(SmtpMailTest, GroupedDataTraceHoldsTheSameBytesInFewerTexts) {
     for (int i = 0; i < 3000; ++i) {
         body += "line " + std::to_string(i) + "\r\n";
     }
-    const std::string data = Header() + body + "--test\r\n\r\n.\r\n";
+    const std::string data = Header() + body + "--test--\r\n\r\n.\r\n";
     std::vector<std::vector<std::string>> traces;
     for (const CSmtp::DataTrace mode : {CSmtp::DataTrace::kPerBlock, CSmtp::DataTrace::kGrouped}) {
         ScriptServer server(AcceptedMail(data));
