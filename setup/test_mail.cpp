@@ -113,7 +113,9 @@ TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOp
         const SmtpTraceSink forward = trace ? trace : SystemLogTraceSink();
         mail.SetTraceSink(
             [&exchange, forward](std::string_view text) {
-                exchange.Add(text);
+                if (!text.starts_with(kTraceStatePrefix)) {  // the exchange, not its states
+                    exchange.Add(text);
+                }
                 if (forward) {
                     forward(text);
                 }

@@ -92,7 +92,10 @@ inline constexpr std::string_view kTraceStatePrefix = "state: ";
 // The system log at debug priority, user facility, through its socket
 // /dev/log. Each call gives a sink of its own; a sink that cannot reach the
 // log (no /dev/log, or it stops taking records) stops trying, so an absent
-// log costs one connect attempt, not one per record.
+// log costs one connect attempt, not one per record. Message data never
+// reaches the log, whatever DataTrace mode the sink is given with: each
+// mail's data becomes one "<message data: N bytes in M blocks>" line (the
+// log persists, and other administrators may read it).
 SmtpTraceSink SystemLogTraceSink();
 
 // What the client is about to do, for an owner that shows progress. Each

@@ -12,7 +12,7 @@ int g_reply521 = 0;
 
 SmtpTraceSink SystemLogTraceSink() {
     auto writer = std::make_shared<SystemLogWriter>();
-    return [writer](std::string_view text) { writer->Write(text); };
+    return [writer](std::string_view text) { writer->Record(text); };
 }
 
 CSmtp::CSmtp() : m_link(std::make_unique<SmtpConnection>()) {

@@ -16,13 +16,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <utility>
 
 #include "smtp/internal/socket_io.h"
+#include "smtp/internal/system_log.h"
 #include "smtp/reply_scanner.h"
 
 namespace {
@@ -457,18 +457,16 @@ void SmtpConnection::FlushDataTrace() {
     }
 }
 
-void SmtpConnection::TraceDataSummary() {
+void SmtpConnection::TraceDataSummary() noexcept {
     const std::uint64_t bytes = std::exchange(m_dataBytes, 0);
     const std::uint64_t blocks = std::exchange(m_dataBlocks, 0);
     if (m_dataTrace != CSmtp::DataTrace::kSummary || blocks == 0) {
         return;
     }
-    std::array<char, 96> line{};
-    const int length =
-        std::snprintf(line.data(), line.size(),
-                      "<message data: %" PRIu64 " bytes in %" PRIu64 " blocks>", bytes, blocks);
-    if (length > 0) {
-        Trace({line.data(), std::min(static_cast<std::size_t>(length), line.size() - 1)});
+    try {
+        Trace(DataSummary(bytes, blocks));
+    } catch (...) {
+        // Only the line's allocation can throw; the summary is lost.
     }
 }
 

@@ -127,7 +127,7 @@ class SmtpConnection {
     short WaitFor(short events, int millis);
     int WaitMillis(std::int32_t seconds) const noexcept;
     void FlushDataTrace();
-    void TraceDataSummary();
+    void TraceDataSummary() noexcept;
 
     SessionState m_state = SessionState::kNoSocket;
     int m_socket = -1;

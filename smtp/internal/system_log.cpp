@@ -6,10 +6,14 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+
+#include "smtp/smtp.h"
 
 namespace {
 
@@ -17,6 +21,49 @@ namespace {
 constexpr std::size_t kMaxFrame = 256;
 
 }  // namespace
+
+std::string DataSummary(std::uint64_t bytes, std::uint64_t blocks) {
+    std::array<char, 96> line{};
+    const int length =
+        std::snprintf(line.data(), line.size(),
+                      "<message data: %" PRIu64 " bytes in %" PRIu64 " blocks>", bytes, blocks);
+    return length > 0 ? std::string(line.data(),
+                                    std::min(static_cast<std::size_t>(length), line.size() - 1))
+                      : std::string();
+}
+
+void SystemLogWriter::Record(std::string_view text) noexcept {
+    const auto flushSummary = [this] {
+        if (m_dataBlocks != 0) {
+            try {
+                Write(DataSummary(m_dataBytes, m_dataBlocks));
+            } catch (...) {
+                // Only std::string's allocation can throw; the line is lost.
+            }
+        }
+        m_dataBytes = 0;
+        m_dataBlocks = 0;
+    };
+    if (text.starts_with(kTraceStatePrefix)) {
+        if (m_inData) {
+            flushSummary();  // data abandoned
+        }
+        m_inData = text.ends_with("-> in data");
+    } else if (m_inData) {
+        if (text == "\r\n.\r\n") {  // the end of data; its reply follows
+            flushSummary();
+            m_inData = false;
+        } else if (text.starts_with("<message data: ")) {
+            m_dataBytes = 0;
+            m_dataBlocks = 0;
+        } else {
+            m_dataBytes += text.size();
+            ++m_dataBlocks;
+            return;
+        }
+    }
+    Write(text);
+}
 
 SystemLogWriter::SystemLogWriter(std::string path)
     : m_path(std::move(path)), m_record(std::make_unique<char[]>(kMaxFrame + kMaxText)) {}

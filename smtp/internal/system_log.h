@@ -8,9 +8,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+
+// "<message data: N bytes in M blocks>", the one trace text of a mail's data
+// where the text itself is not traced.
+std::string DataSummary(std::uint64_t bytes, std::uint64_t blocks);
 
 class SystemLogWriter {
   public:
@@ -25,6 +30,13 @@ class SystemLogWriter {
     // kMaxText bytes. Never blocks (a full log drops the record) and never
     // fails.
     void Write(std::string_view text) noexcept;
+    // One text of the client's trace, as the default sink hands it over.
+    // Message data (the texts between the state changes into and out of
+    // "in data") is never written, only counted, and one DataSummary line
+    // takes its place before the end of data (or when the data is
+    // abandoned); a summary the client made itself passes as it is. So the
+    // log gets no message text whatever DataTrace mode an owner forwards.
+    void Record(std::string_view text) noexcept;
     // True once the writer has given up.
     bool GaveUp() const noexcept { return m_gaveUp; }
 
@@ -36,5 +48,8 @@ class SystemLogWriter {
     std::string m_path;
     int m_socket = -1;
     bool m_gaveUp = false;
+    bool m_inData = false;  // Record: between "-> in data" and the next change
+    std::uint64_t m_dataBytes = 0;
+    std::uint64_t m_dataBlocks = 0;
     std::unique_ptr<char[]> m_record;  // room for the frame and kMaxText
 };

@@ -501,7 +501,7 @@ TEST_F(SmtpMailTest, AThrowingTraceSinkCannotLeaveTheClientHalfClosed) {
 // kSummary traces no message text, only one line per mail with its data's
 // size and block count (header, each body line, the closing boundary).
 TEST_F(SmtpMailTest, SummaryDataTraceIsOneLinePerMailWithoutTheText) {
-    const std::string data = Header() + "secret one\r\nsecret two\r\n--test\r\n\r\n.\r\n";
+    const std::string data = Header() + "secret one\r\nsecret two\r\n--test--\r\n\r\n.\r\n";
     ScriptServer server(AcceptedMail(data));
     std::vector<std::string> trace;
     {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/settings/temp_folder.h"
 
@@ -103,6 +104,56 @@ TEST(SystemLogTest, AnUnreachableLogIsTriedOnceThenLeftAlone) {
     FakeLog again(path);
     writer.Write("not tried");
     EXPECT_FALSE(again.Take().has_value());
+}
+
+// Whatever DataTrace mode an owner forwards to the system log, it gets no
+// message text: one summary per mail's data, before the end of data or when
+// the data is abandoned; the client's own summary passes as it is.
+TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
+    using Texts = std::vector<std::string>;
+    const Texts open = {"MAIL FROM:<a@b>\r\n", "DATA\r\n", "354 go\r\n",
+                        "state: in transaction -> in data"};
+    const auto join = [](Texts head, const Texts& tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    const struct {
+        const char* name;
+        Texts texts;
+        Texts logged;
+    } cases[] = {
+        {"blocks, then the end of data",
+         join(open, {"Subject: secret\r\n", "body\r\n", "\r\n.\r\n", "250 ok\r\n",
+                     "state: in data -> ready"}),
+         join(open, {"<message data: 23 bytes in 2 blocks>", "\r\n.\r\n", "250 ok",
+                     "state: in data -> ready"})},
+        {"blocks, then abandoned",
+         join(open, {"secret\r\n", "state: in data -> failed", "state: failed -> no socket"}),
+         join(open, {"<message data: 8 bytes in 1 blocks>", "state: in data -> failed",
+                     "state: failed -> no socket"})},
+        {"the client's own summary",
+         join(open, {"<message data: 9 bytes in 3 blocks>", "\r\n.\r\n"}),
+         join(open, {"<message data: 9 bytes in 3 blocks>", "\r\n.\r\n"})},
+    };
+    const TempFolder folder;
+    const std::string path = (folder.Path() / "log").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeLog log(path);
+        SystemLogWriter writer(path);
+        for (const std::string& text : c.texts) {
+            writer.Record(text);
+        }
+        Texts logged;
+        while (const std::optional<std::string> record = log.Take()) {
+            logged.push_back(Tail(*record));
+        }
+        Texts expected;
+        for (const std::string& text : c.logged) {
+            expected.push_back(text.ends_with("\r\n") ? text.substr(0, text.size() - 2) : text);
+        }
+        EXPECT_EQ(logged, expected);
+    }
 }
 
 }  // namespace
