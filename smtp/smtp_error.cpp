@@ -17,6 +17,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_HOSTNAME: return "Function hostname() failed";
         case ERR_IOCTL: return "Function ioctlsocket() failed";
         case ERR_BAD_IPV4: return "Improper IPv4 address";
+        case ERR_CONNECTION_REFUSED: return "Connection refused by the server";
         case ERR_NO_HEADER: return "Undefined message header";
         case ERR_NO_SENDER: return "Undefined mail sender";
         case ERR_NO_SUBJECT: return "Undefined message subject";
@@ -62,6 +63,8 @@ const char* TextOf(std::int32_t code) {
         case ERR_AUTH_LOGIN_UNSUPPORTED: return "AUTH LOGIN is not supported by the server";
         case ERR_REPLY_TOO_LONG: return "Server reply is too long";
         case ERR_CANCELLED: return "Exchange cancelled";
+        case ERR_TLS_PLAIN_SERVER:
+            return "The server answered in plain text where TLS was expected";
         default: return "Undefined error id";  // ERR_SELECT and ERR_CONNECT_TIMEOUT too
     }
 }

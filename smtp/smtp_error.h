@@ -23,6 +23,7 @@ enum SmtpError : std::int32_t {
     ERR_IOCTL = 108,
     ERR_SELECT = 109,
     ERR_BAD_IPV4 = 110,
+    ERR_CONNECTION_REFUSED = 111,  // nothing listens on the port (ECONNREFUSED)
     ERR_NO_HEADER = 200,
     ERR_NO_SENDER = 201,
     ERR_NO_SUBJECT = 202,
@@ -68,6 +69,7 @@ enum SmtpError : std::int32_t {
     ERR_AUTH_LOGIN_UNSUPPORTED = 417,
     ERR_REPLY_TOO_LONG = 418,  // a reply that never ends within a sane size
     ERR_CANCELLED = 419,       // the owner ended the exchange (SmtpAbort)
+    ERR_TLS_PLAIN_SERVER = 420,  // a plain SMTP reply where a TLS record was expected
 };
 
 class ECSmtp {

@@ -18,7 +18,9 @@ TEST(SmtpErrorTest, CodesDescribeThemselvesAndOthersAreUndefined) {
     EXPECT_EQ(ECSmtp(212).Describe(), "Port number is out of range");
     EXPECT_EQ(ECSmtp(213).Describe(), "Invalid character in a mail address");
     EXPECT_EQ(ECSmtp(419).Describe(), "Exchange cancelled");
-    for (const int code : {109, 403, 111, -1, 1, 99, 214, 311, 420, 500}) {
+    EXPECT_EQ(ECSmtp(111).Describe(), "Connection refused by the server");
+    EXPECT_EQ(ECSmtp(420).Describe(), "The server answered in plain text where TLS was expected");
+    for (const int code : {109, 403, -1, 1, 99, 214, 311, 421, 500}) {
         EXPECT_EQ(ECSmtp(code).Describe(), "Undefined error id") << "code " << code;
     }
 }

@@ -1,0 +1,152 @@
+#include "setup/failure_advice.h"
+
+#include "smtp/smtp_error.h"
+
+namespace {
+
+std::string Quoted(std::string_view text) {
+    return "「" + std::string(text) + "」";
+}
+
+// "サーバーの応答: 535 5.7.8 ..." when the server said anything.
+std::string ServerSaid(const TestFailureFacts& facts) {
+    const std::string reply = ReplyForPerson(facts.lastReply);
+    return reply.empty() ? std::string() : "サーバーの応答: " + reply;
+}
+
+std::string JoinedNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        joined += joined.empty() ? "" : "、";
+        joined += ReplyForPerson(name, 100);
+    }
+    return joined;
+}
+
+std::string TlsReason(const TestFailureFacts& facts) {
+    const TlsReport& tls = facts.tls;
+    const std::string readme =
+        "社内の認証局を使うサーバーでは、READMEの「Trusting an in-house certificate "
+        "authority」の手順でその認証局を信頼させてください。";
+    switch (tls.problem) {
+        case TlsProblem::kUntrustedIssuer:
+            return std::string(tls.certificate && tls.certificate->selfSigned
+                                   ? "サーバーの証明書は自己署名で、このコンピューターが信頼する認証局の発行ではありません。"
+                                   : "サーバーの証明書を発行した認証局が、このコンピューターでは信頼されていません。") +
+                   readme;
+        case TlsProblem::kExpired:
+            return "サーバーの証明書は有効期限が切れています" +
+                   (tls.certificate ? "（" + tls.certificate->notAfter + "まで）" : std::string()) +
+                   "。サーバーの管理者に証明書の更新を依頼してください。";
+        case TlsProblem::kNotYetValid:
+            return "サーバーの証明書はまだ有効になっていません" +
+                   (tls.certificate ? "（" + tls.certificate->notBefore + "から）" : std::string()) +
+                   "。このコンピューターの日付と時刻を確かめてください。";
+        case TlsProblem::kNameMismatch:
+            return "サーバーの証明書は" + Quoted(facts.host) + "ではなく" +
+                   (tls.certificate && !tls.certificate->names.empty()
+                        ? Quoted(JoinedNames(tls.certificate->names))
+                        : std::string("別の名前")) +
+                   "に発行されています。SMTP-Serverの欄に証明書の名前を入力してください。";
+        case TlsProblem::kProtocolTooOld:
+            return "サーバーの暗号化方式が古いため、安全に接続できませんでした（Wakebellが使えるのはTLS "
+                   "1.2以降です）。サーバーの管理者に相談してください。";
+        case TlsProblem::kPlainText:
+        case TlsProblem::kNone:
+        case TlsProblem::kOther: break;
+    }
+    return "サーバーと暗号化した接続（SSL/TLS）を確立できませんでした。SMTP-ServerとSMTP-PortNoの欄を確かめてください。";
+}
+
+}  // namespace
+
+std::string ReplyForPerson(std::string_view reply, std::size_t maxBytes) {
+    std::string text;
+    bool space = false;
+    for (const char byte : reply) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (byte == '\r' || byte == '\n') {
+            space = !text.empty();
+            continue;
+        }
+        if (space) {
+            text += ' ';
+            space = false;
+        }
+        text += value < 0x20 || value >= 0x7F ? '?' : byte;
+    }
+    if (text.size() > maxBytes) {
+        text.resize(maxBytes);
+        text += "...";
+    }
+    return text;
+}
+
+FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
+    FailureAdvice advice;
+    const std::string said = ServerSaid(facts);
+    const auto withReply = [&said](std::string sentence) {
+        return said.empty() ? sentence : sentence + "\n" + said;
+    };
+    switch (facts.code) {
+        case ERR_RESOLVE:
+            advice.reason = "SMTPサーバー" + Quoted(facts.host) +
+                            "が見つかりませんでした。SMTP-Serverの欄を確かめてください。";
+            break;
+        case ERR_CONNECTION_REFUSED:
+            advice.reason = "SMTPサーバーのポート" + facts.portText +
+                            "番では接続を受け付けていません。SMTP-PortNoの欄を確かめてください。";
+            break;
+        case ERR_CONNECT_TIMEOUT:
+        case ERR_NOT_RESPONDING:
+            advice.reason = "SMTPサーバーから時間内に応答がありませんでした。ポートがふさがれているか、"
+                            "SMTP-PortNoが違う可能性があります。";
+            break;
+        case ERR_TLS_PLAIN_SERVER:
+            advice.reason = "ポート" + facts.portText +
+                            "番は暗号化なしで始まる接続（STARTTLS）用です。Wakebellは最初からSSLで接続するため、"
+                            "通常は465番ポートを使います。";
+            advice.offerPort465 = facts.portText != kImplicitTlsPort;
+            break;
+        case ERR_TLS: advice.reason = TlsReason(facts); break;
+        case ERR_SERVER_NOT_READY:
+            advice.reason = withReply("SMTPサーバーが今は接続を受け付けていません。しばらくしてからもう一度お試しください。");
+            break;
+        case ERR_BAD_LOGIN:
+        case ERR_REPLY_DIGEST_MD5:
+            advice.reason = withReply("サーバーがAccountまたはPasswordを受け付けませんでした。AccountとPasswordの欄を確かめてください。");
+            break;
+        case ERR_REPLY_AUTH_LOGIN:
+        case ERR_REPLY_AUTH_PLAIN:
+        case ERR_REPLY_AUTH_CRAM_MD5:
+        case ERR_REPLY_AUTH_DIGEST_MD5:
+        case ERR_STARTTLS_UNSUPPORTED:
+        case ERR_AUTH_LOGIN_UNSUPPORTED:
+            advice.reason =
+                "サーバーとWakebellに共通のログイン方式がありません。サーバーが提供する方式: " +
+                (facts.mechanisms.empty() ? std::string("なし") : JoinedNames(facts.mechanisms)) +
+                "。Wakebellが使えるのはLOGIN、PLAIN、CRAM-MD5、DIGEST-MD5です。";
+            advice.reason = withReply(advice.reason);
+            break;
+        case ERR_REPLY_MAIL_FROM:
+            advice.reason = withReply(
+                "サーバーが差出人のアドレスを受け付けませんでした。Toの欄のアドレスは差出人として送られるため、"
+                "このアカウントで送信できるアドレスにしてください。");
+            break;
+        case ERR_REPLY_RCPT_TO:
+            advice.reason = withReply("サーバーがE-Mailの欄のアドレスを宛先として受け付けませんでした。E-Mailの欄を確かめてください。");
+            break;
+        case ERR_REPLY_DATA:
+        case ERR_MESSAGE_BODY:
+            advice.reason = withReply("サーバーがテストメールを受け付けませんでした。");
+            break;
+        case ERR_CANCELLED:
+            advice.settingsAtFault = false;
+            advice.reason = "通信のテストは中止されました。新しい設定は保存されていません。";
+            break;
+        default:
+            advice.reason = withReply("通信のテストに失敗しました: " + ECSmtp(facts.code).Describe() + "。");
+            break;
+    }
+    return advice;
+}
