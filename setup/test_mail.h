@@ -13,8 +13,10 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "smtp/smtp.h"
+#include "smtp/tls_report.h"
 
 // The two addresses of the test mail are of two types, so that one cannot
 // be passed where the other belongs. Both are made only explicitly.
@@ -109,6 +111,12 @@ struct TestMailResult {
     // last kExchangeTailBytes, cut at line ends, with one line
     // "[... N bytes left out ...]" between them.
     std::string exchange;
+    // The SASL mechanisms the server offered in its last EHLO reply (upper
+    // case, its order); empty when it offered none or was never greeted.
+    std::vector<std::string> mechanisms;
+    // What the TLS handshake learnt: which check failed, and the server's
+    // certificate when it sent one.
+    TlsReport tls;
 };
 
 // Sends one test mail:
