@@ -20,7 +20,7 @@ fail() {
 }
 
 ./scripts/install-deps.sh
-# Earlier versions' packages would be checked too.
+# Only the packages of this build are checked, not any left in build/.
 rm -f build/*.deb
 make package >/dev/null || fail "make package failed"
 
