@@ -33,8 +33,7 @@ std::string Ehlo() {
 // The SHA-256 fingerprint as the openssl command prints it.
 std::string OpensslFingerprint(const std::string& file) {
     const std::string command = "openssl x509 -noout -fingerprint -sha256 -in '" + file + "'";
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(popen(command.c_str(), "r"),
-                                                               pclose);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     std::array<char, 256> line{};
     if (!pipe || std::fgets(line.data(), line.size(), pipe.get()) == nullptr) {
         return "openssl failed";
@@ -89,9 +88,8 @@ TEST(TlsReportTest, EachFailureIsToldApartWithTheCertificateShown) {
     const TestCertificates certificates;  // SSL_CERT_FILE: the test CA alone
     const ServerProcess aiosmtpd({WAKEBELL_DEBIAN_PYTHON, WAKEBELL_AIOSMTPD_SERVER, "--cert",
                                   certificates.File("server.pem"), "--key",
-                                  certificates.File("server.key"), "--user",
-                                  std::string(kTestUser), "--password",
-                                  std::string(kTestPassword)});
+                                  certificates.File("server.key"), "--user", std::string(kTestUser),
+                                  "--password", std::string(kTestPassword)});
     std::uint16_t refusedPort = 0;
     {
         const ScriptServer gone({});  // its port, once closed, refuses
@@ -100,23 +98,25 @@ TEST(TlsReportTest, EachFailureIsToldApartWithTheCertificateShown) {
     const std::vector<ScriptStep> tls = {StartTls()};
     const std::vector<ScriptStep> startTls = {Say("220 ready\r\n"),
                                               Hear(Ehlo(), "250-fake\r\n250 STARTTLS\r\n"),
-                                              Hear("STARTTLS\r\n", "220 go ahead\r\n"),
-                                              StartTls()};
+                                              Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls()};
     const std::vector<Case> cases = {
         {.name = "a CA this machine does not trust",
          .pair = "rogue",
          .script = tls,
          .problem = TlsProblem::kUntrustedIssuer,
          .detail = "unable to get local issuer certificate",
-         .certificate = ExpectedCertificate{"CN=localhost", "CN=Unknown test CA,O=Elsewhere",
-                                            {"127.0.0.1", "localhost"}}},
+         .certificate =
+             ExpectedCertificate{
+                 "CN=localhost", "CN=Unknown test CA,O=Elsewhere", {"127.0.0.1", "localhost"}}},
         {.name = "self-signed",
          .pair = "self-signed",
          .script = tls,
          .problem = TlsProblem::kUntrustedIssuer,
          .detail = "self-signed certificate",
-         .certificate = ExpectedCertificate{"CN=localhost,O=Nobody", "CN=localhost,O=Nobody",
-                                            {"127.0.0.1", "localhost"}, true}},
+         .certificate = ExpectedCertificate{"CN=localhost,O=Nobody",
+                                            "CN=localhost,O=Nobody",
+                                            {"127.0.0.1", "localhost"},
+                                            true}},
         {.name = "expired",
          .pair = "expired",
          .script = tls,
