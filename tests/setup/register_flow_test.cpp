@@ -425,7 +425,7 @@ class RegisterFlowTest : public QObject {
     void failedAndCancelledTestsLeaveTheFormUsable_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QByteArray>("report");
-        QTest::newRow("down") << "down" << QByteArray("Error: Undefined error id.\n");
+        QTest::newRow("down") << "down" << QByteArray("Error: Connection refused by the server.\n");
         QTest::newRow("silent") << "silent" << QByteArray("Error: Server not responding.\n");
         const QByteArray cancelled("Error: Exchange cancelled.\n");
         QTest::newRow("Cancel clicked") << "click" << cancelled;
