@@ -82,10 +82,10 @@ int ShowBox(QWidget* owner, QMessageBox::Icon icon, const BoxMessage& message,
     }
     // Qt wraps further sentences to about the first line's width, which
     // leaves Japanese a few characters a line; give them room for about
-    // thirty-two.
+    // thirty-six.
     if (!message.more.isEmpty() || !message.details.isEmpty()) {
         if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-            const int width = box.fontMetrics().horizontalAdvance(QChar(0x3042)) * 32;
+            const int width = box.fontMetrics().horizontalAdvance(QChar(0x3042)) * 36;
             grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
                           grid->rowCount(), 0, 1, grid->columnCount());
         }
