@@ -139,6 +139,9 @@ TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOp
         }
         result.lastReply =
             WithoutFinalLineEnd(replyBeforeClosing ? *replyBeforeClosing : mail.GetLastReply());
+        // Both outlive the session's clean-up, so a failure keeps them.
+        result.mechanisms = mail.GetOfferedMechanisms();
+        result.tls = mail.GetTlsReport();
     } catch (const ECSmtp& failure) {
         result.code = failure.Code();  // the client could not be made
     }

@@ -24,7 +24,11 @@
 // TLS always verifies the server: the system's trusted certificates (which
 // honour SSL_CERT_FILE and SSL_CERT_DIR), the host name or IP address given
 // to SetServer/OpenSession checked against the certificate, SNI for a host
-// name, TLS 1.2 or later. A failed verification is 414.
+// name, TLS 1.2 or later. A failed verification is 414, and so is any other
+// failed handshake, except that a server answering TLS from the start with a
+// plain SMTP reply ("220 ...": a port that expects STARTTLS or no TLS) is
+// 420. GetTlsReport then says which check failed and shows the server's
+// certificate.
 //
 // The connection's stage (no socket, connected, secured, greeted, ready, in
 // a transaction, in data, closing, failed) is kept in one place
@@ -52,6 +56,7 @@
 #include "smtp/message_header.h"
 #include "smtp/smtp_abort.h"
 #include "smtp/smtp_error.h"
+#include "smtp/tls_report.h"
 
 enum SmtpSecurity : std::int32_t {
     SECURITY_NONE = 0,
@@ -83,11 +88,14 @@ inline constexpr std::size_t kSmtpBufferSize = 10240;
 // change of state is one text "state: <from> -> <to>", such as
 // "state: greeted -> logging in"; the states are no socket, connecting,
 // connected, securing, secured, greeted, logging in, ready, in transaction,
-// in data, closing and failed. What a sink throws is dropped: the trace
-// never changes the exchange.
+// in data, closing and failed. A failed TLS handshake is one text
+// "tls: <problem>: <detail>\r\n" (TlsProblemName and TlsReport::detail of
+// smtp/tls_report.h), such as "tls: expired: certificate has expired".
+// What a sink throws is dropped: the trace never changes the exchange.
 using SmtpTraceSink = std::function<void(std::string_view text)>;
 inline constexpr std::string_view kTraceCredentialMarker = "<credentials hidden>";
 inline constexpr std::string_view kTraceStatePrefix = "state: ";
+inline constexpr std::string_view kTraceTlsPrefix = "tls: ";
 
 // The system log at debug priority, user facility, through its socket
 // /dev/log. Each call gives a sink of its own; a sink that cannot reach the
@@ -163,12 +171,15 @@ class CSmtp {
     // A non-null login or password replaces the configured one first; an
     // empty login raises 204, an empty password 205, before any AUTH line.
     //
-    // Codes: 104 connect refused at once, 105, 106 socket, 108 fcntl,
-    // 109 failed wait or an error reported during the connect wait, 403 no
-    // connection in time, 402 no answer in time, 400 connection closed,
-    // 102/103 send/recv, 414 TLS or verification, 416 STARTTLS not offered,
-    // 210 a line too long for the send buffer, 418 a reply without end,
-    // 207/208 DIGEST-MD5, and the reply codes listed at the top.
+    // Codes: 111 connection refused (nothing listens on the port, told at
+    // once or during the connect wait), 104 any other connect error, 105,
+    // 106 socket, 108 fcntl, 109 a failed wait (poll), 403 no connection in
+    // time, 402 no answer in time, 400 connection closed, 102/103 send/recv,
+    // 414 TLS or verification, 420 an SMTP reply where TLS from the start
+    // expected its first record (that reply becomes the last reply), 416
+    // STARTTLS not offered, 210 a line too long for the send buffer, 418 a
+    // reply without end, 207/208 DIGEST-MD5, and the reply codes listed at
+    // the top.
     //
     // Each reply must arrive whole within its command's receive time-out
     // (command_table.h), however the server paces its bytes, else 402. A
@@ -178,8 +189,8 @@ class CSmtp {
     // On failure the connection is closed and the first error raised again:
     // a failing QUIT never takes its place. QUIT is sent first once EHLO was
     // answered, unless the server answered 421 (it is closing) or 530, or
-    // the channel itself failed (102, 103, 109, 400, 402, 414, 418, and 419
-    // after an abort; also a STARTTLS 220 followed by more bytes, after
+    // the channel itself failed (102, 103, 109, 400, 402, 414, 418, 420, and
+    // 419 after an abort; also a STARTTLS 220 followed by more bytes, after
     // which nothing goes out in clear text).
     bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security, bool authenticate,
                      const char* login, const char* password);
@@ -245,6 +256,17 @@ class CSmtp {
     // The last complete reply as received, NUL-terminated, cut to the
     // receive buffer; empty before the first reply.
     const char* GetLastReply() const noexcept;
+    // What the last failed TLS handshake learnt (from the start or after
+    // STARTTLS): the problem, OpenSSL's text for it and the server's
+    // certificate when it sent one. Reset by each OpenSession (kNone until a
+    // handshake fails); kept after the failed session is closed.
+    const TlsReport& GetTlsReport() const noexcept;
+    // The SASL mechanisms of the last EHLO reply (upper case, the server's
+    // order; none for a refused EHLO). Reset by each OpenSession; kept after
+    // the session is closed, for a report of what the server offered.
+    const std::vector<std::string>& GetOfferedMechanisms() const noexcept {
+        return m_offeredMechanisms;
+    }
     // A connection that has answered EHLO and may still hear QUIT.
     bool IsConnected() const noexcept;
     bool HasSocket() const noexcept;
@@ -310,6 +332,8 @@ class CSmtp {
     SmtpSecurity m_security = SECURITY_NONE;
     // What the last EHLO reply offered; nothing while no connection is open.
     SmtpCapabilities m_capabilities;
+    // The mechanisms of the last EHLO reply, kept past the session's end.
+    std::vector<std::string> m_offeredMechanisms;
     SmtpClock m_clock;
     // The socket, TLS, buffers, waits and the connection's one state.
     std::unique_ptr<SmtpConnection> m_link;

@@ -96,6 +96,9 @@ void CSmtp::SetStageSink(SmtpStageSink sink) {
 const char* CSmtp::GetLastReply() const noexcept {
     return m_link->LastReply();
 }
+const TlsReport& CSmtp::GetTlsReport() const noexcept {
+    return m_link->GetTlsReport();
+}
 bool CSmtp::IsConnected() const noexcept {
     return m_link->QuitOwed();
 }

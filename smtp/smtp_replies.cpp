@@ -43,9 +43,11 @@ void CSmtp::SendEhlo() {
     m_link->SetState(SessionState::kGreeted);
     if (code / 100 != 2) {
         m_capabilities = {};
+        m_offeredMechanisms.clear();
         throw ECSmtp(ERR_REPLY_EHLO);
     }
     m_capabilities = ParseCapabilities({m_link->LastReply(), m_link->LastReplyLength()});
+    m_offeredMechanisms = m_capabilities.mechanisms;
 }
 
 void CSmtp::UpgradeToTls() {

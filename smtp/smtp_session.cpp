@@ -12,6 +12,7 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
         CloseSession();  // one connection at a time; never leak the one open
     }
     m_link->ClearReply();
+    m_offeredMechanisms.clear();
     try {
         m_link->Open(host, port);
         if (security != SECURITY_KEEP) {

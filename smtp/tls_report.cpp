@@ -2,6 +2,20 @@
 
 #include <openssl/x509_vfy.h>
 
+std::string_view TlsProblemName(TlsProblem problem) noexcept {
+    switch (problem) {
+        case TlsProblem::kNone: return "none";
+        case TlsProblem::kUntrustedIssuer: return "untrusted issuer";
+        case TlsProblem::kExpired: return "expired";
+        case TlsProblem::kNotYetValid: return "not yet valid";
+        case TlsProblem::kNameMismatch: return "name mismatch";
+        case TlsProblem::kProtocolTooOld: return "protocol too old";
+        case TlsProblem::kPlainText: return "plain text";
+        case TlsProblem::kOther: return "other";
+    }
+    return "other";
+}
+
 TlsProblem TlsProblemOfVerifyResult(long verifyResult) noexcept {
     switch (verifyResult) {
         case X509_V_OK: return TlsProblem::kNone;

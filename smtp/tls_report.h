@@ -42,6 +42,11 @@ struct TlsReport {
     std::optional<TlsCertificate> certificate;
 };
 
+// The problem's name as the trace shows it ("untrusted issuer", "expired",
+// "not yet valid", "name mismatch", "protocol too old", "plain text",
+// "other", "none").
+std::string_view TlsProblemName(TlsProblem problem) noexcept;
+
 // The problem an X509_V_ERR_* verification result stands for; kNone for
 // X509_V_OK, kOther for a result that is none of the above.
 TlsProblem TlsProblemOfVerifyResult(long verifyResult) noexcept;

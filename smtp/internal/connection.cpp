@@ -21,6 +21,7 @@
 #include <optional>
 #include <utility>
 
+#include "smtp/internal/handshake_report.h"
 #include "smtp/internal/socket_io.h"
 #include "smtp/internal/system_log.h"
 #include "smtp/reply_scanner.h"
@@ -229,6 +230,7 @@ short SmtpConnection::WaitFor(short events, int millis) {
 
 void SmtpConnection::Open(const char* host, std::uint16_t port) {
     Close();
+    m_tlsReport = {};
     m_peerName = host == nullptr ? "" : host;
     SetState(SessionState::kConnecting);
     try {
@@ -269,6 +271,9 @@ void SmtpConnection::Connect(const char* host, std::uint16_t port) {
     if (connect(m_socket, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0) {
         return;
     }
+    if (errno == ECONNREFUSED) {
+        throw ECSmtp(ERR_CONNECTION_REFUSED);
+    }
     if (errno != EINPROGRESS) {
         throw ECSmtp(ERR_CONNECT);
     }
@@ -283,16 +288,23 @@ void SmtpConnection::Connect(const char* host, std::uint16_t port) {
     // A refused connection also shows as writable; its error tells.
     int error = 0;
     socklen_t length = sizeof error;
-    if ((revents & (POLLERR | POLLHUP)) != 0 ||
-        getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-        throw ECSmtp(ERR_SELECT);
+    if (getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        throw ECSmtp(ERR_CONNECT);
+    }
+    if (error == ECONNREFUSED) {
+        throw ECSmtp(ERR_CONNECTION_REFUSED);
+    }
+    if (error != 0 || (revents & (POLLERR | POLLHUP)) != 0) {
+        throw ECSmtp(ERR_CONNECT);
     }
 }
 
 void SmtpConnection::StartTls() {
+    // Only a handshake that opens the connection can meet a plain greeting.
+    const bool first = m_state == SessionState::kConnected;
     SetState(SessionState::kSecuring);
     try {
-        Handshake();
+        Handshake(first);
     } catch (...) {
         SetState(SessionState::kFailed);
         throw;
@@ -300,7 +312,7 @@ void SmtpConnection::StartTls() {
     SetState(SessionState::kSecured);
 }
 
-void SmtpConnection::Handshake() {
+void SmtpConnection::Handshake(bool first) {
     if (OPENSSL_init_ssl(0, nullptr) != 1) {
         throw ECSmtp(ERR_TLS);
     }
@@ -329,6 +341,8 @@ void SmtpConnection::Handshake() {
         ERR_clear_error();
         throw ECSmtp(ERR_TLS);
     }
+    HandshakeNotes notes;
+    WatchHandshake(tls.get(), &notes);
     short events = 0;
     const SigpipeGuard noSigpipe;
     for (;;) {
@@ -345,15 +359,39 @@ void SmtpConnection::Handshake() {
         } else if (error == SSL_ERROR_WANT_WRITE) {
             events = POLLOUT;
         } else {
-            ERR_clear_error();
-            throw ECSmtp(ERR_TLS);
+            FailHandshake(tls.get(), notes, first);
         }
     }
     if (SSL_get_verify_result(tls.get()) != X509_V_OK) {
-        throw ECSmtp(ERR_TLS);
+        FailHandshake(tls.get(), notes, first);
     }
+    StopWatching(tls.get());
     m_tls->context = std::move(context);
     m_tls->session = std::move(tls);
+}
+
+void SmtpConnection::FailHandshake(const SSL* tls, const HandshakeNotes& notes, bool first) {
+    m_tlsReport = ReportFailedHandshake(tls, notes, first);
+    const bool plain = m_tlsReport.problem == TlsProblem::kPlainText;
+    if (plain) {
+        KeepPlainReply(notes.firstHeader);
+    }
+    std::string line(kTraceTlsPrefix);
+    line.append(TlsProblemName(m_tlsReport.problem)).append(": ").append(m_tlsReport.detail);
+    Trace(line.append("\r\n"));
+    throw ECSmtp(plain ? ERR_TLS_PLAIN_SERVER : ERR_TLS);
+}
+
+void SmtpConnection::KeepPlainReply(std::string_view header) noexcept {
+    const std::size_t kept = std::min(header.size(), kMaxChunk);
+    std::memcpy(m_recvBuffer.get(), header.data(), kept);
+    // Only what has arrived: the server waits for a command now, and its
+    // greeting came as one piece.
+    const ssize_t got = recv(m_socket, m_recvBuffer.get() + kept, kMaxChunk - kept, MSG_DONTWAIT);
+    m_replyLength = kept + (got > 0 ? static_cast<std::size_t>(got) : 0);
+    m_recvBuffer[m_replyLength] = '\0';
+    m_replyTrailing = 0;
+    Trace({m_recvBuffer.get(), m_replyLength});
 }
 
 void SmtpConnection::Close() noexcept {

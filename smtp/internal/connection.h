@@ -8,6 +8,8 @@
 // smtp/ aside).
 #pragma once
 
+#include <openssl/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,9 @@
 
 #include "smtp/command_table.h"
 #include "smtp/smtp.h"
+#include "smtp/tls_report.h"
+
+struct HandshakeNotes;  // smtp/internal/handshake_report.h
 
 // Where the connection stands. Only SmtpConnection::SetState changes it.
 enum class SessionState : std::uint8_t {
@@ -71,12 +76,21 @@ class SmtpConnection {
 
     // Opens a TCP connection to host (dotted IPv4 or a name, its first IPv4
     // address) on port (0: the services database's "mail" port, else 25),
-    // from kNoSocket through kConnecting to kConnected. Codes: 104, 105,
-    // 106, 108, 109 (failed wait, or refused during the wait), 403, 419.
+    // from kNoSocket through kConnecting to kConnected, and clears the TLS
+    // report. Codes: 111 refused (at once or during the wait), 104 any
+    // other connect error, 105, 106, 108, 109 (the wait itself failed),
+    // 403, 419.
     void Open(const char* host, std::uint16_t port);
     // TLS over the open socket, verifying the host given to Open (kSecuring,
-    // then kSecured). 414 TLS or verification; 402, 109, 419 waits.
+    // then kSecured). 414 TLS or verification; 420 when the handshake is the
+    // connection's first exchange (kConnected) and the server answered it
+    // with an SMTP reply, which then becomes the last reply; 402, 109, 419
+    // waits. A failed handshake (414, 420) fills the TLS report and traces
+    // one text "tls: <problem>: <detail>\r\n".
     void StartTls();
+    // What the last failed handshake of this connection learnt; kNone after
+    // Open and while none failed. Close keeps it.
+    const TlsReport& GetTlsReport() const noexcept { return m_tlsReport; }
     // Sends TLS close_notify when TLS is up, closes the socket, drops
     // whatever was held and goes to kNoSocket. Does nothing without a
     // socket.
@@ -117,7 +131,14 @@ class SmtpConnection {
     struct Tls;
 
     void Connect(const char* host, std::uint16_t port);
-    void Handshake();
+    // first: the handshake opens the connection (TLS from the start).
+    void Handshake(bool first);
+    // Fills the TLS report from the failed handshake of tls, traces it and
+    // raises 414, or 420 for a plain server met by a first handshake.
+    [[noreturn]] void FailHandshake(const SSL* tls, const HandshakeNotes& notes, bool first);
+    // The plain server's reply, begun by the header bytes OpenSSL took, with
+    // whatever else has already arrived: the last reply, traced.
+    void KeepPlainReply(std::string_view header) noexcept;
     void WriteAll(std::string_view bytes, const SmtpCommandRow& row);
     void WriteTls(std::string_view bytes, const SmtpCommandRow& row);
     // One chunk of a reply into the receive buffer, waiting no later than
@@ -138,6 +159,7 @@ class SmtpConnection {
     std::size_t m_replyLength = 0;
     std::size_t m_replyTrailing = 0;
     std::string m_outbox;  // data blocks traced but not yet written
+    TlsReport m_tlsReport;
 
     SmtpTraceSink m_trace;
     CSmtp::DataTrace m_dataTrace = CSmtp::DataTrace::kSummary;

@@ -99,8 +99,20 @@ struct Connection {
         return false;
     }
 
-    bool Handshake(const std::string& certificate, const std::string& key) {
+    // Takes one chunk of whatever the client sends; false once it has gone.
+    bool Await() {
+        char chunk[16384];
+        return recv(fd, chunk, sizeof chunk, 0) > 0;
+    }
+
+    bool Handshake(const std::string& certificate, const std::string& key, int maxVersion) {
         context.reset(SSL_CTX_new(TLS_server_method()));
+        if (maxVersion != 0) {
+            SSL_CTX_set_security_level(context.get(), 0);
+            SSL_CTX_set_cipher_list(context.get(), "DEFAULT:@SECLEVEL=0");
+            SSL_CTX_set_min_proto_version(context.get(), TLS1_VERSION);
+            SSL_CTX_set_max_proto_version(context.get(), maxVersion);
+        }
         tls.reset(SSL_new(context.get()));
         if (SSL_use_certificate_chain_file(tls.get(), certificate.c_str()) == 1 &&
             SSL_use_PrivateKey_file(tls.get(), key.c_str(), SSL_FILETYPE_PEM) == 1 &&
@@ -129,6 +141,12 @@ ScriptStep Hear(std::string line, std::string reply) {
 }
 ScriptStep StartTls() {
     return {ScriptStep::Kind::kStartTls, {}};
+}
+ScriptStep StartTlsUpTo(int maxVersion) {
+    return {ScriptStep::Kind::kStartTls, {}, {}, maxVersion};
+}
+ScriptStep Await() {
+    return {ScriptStep::Kind::kAwait, {}};
 }
 ScriptStep Close() {
     return {ScriptStep::Kind::kClose, {}};
@@ -210,8 +228,9 @@ void ScriptServer::Run() {
             }
             case ScriptStep::Kind::kStartTls:
                 // What follows a failed handshake is not SMTP.
-                next = recordRest = connection.Handshake(m_certificate, m_key);
+                next = recordRest = connection.Handshake(m_certificate, m_key, step.tlsMaxVersion);
                 break;
+            case ScriptStep::Kind::kAwait: next = connection.Await(); break;
             case ScriptStep::Kind::kClose: next = recordRest = false; break;
             case ScriptStep::Kind::kTrickle:
                 for (std::size_t i = 0; next && i < step.bytes[0].size(); ++i) {

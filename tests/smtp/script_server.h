@@ -18,10 +18,11 @@
 #include <vector>
 
 struct ScriptStep {
-    enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle };
+    enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle, kAwait };
     Kind kind;
     std::vector<std::string> bytes;     // chunks to send, or the line expected and the reply
     std::chrono::milliseconds pace{0};  // kTrickle: the time between two bytes
+    int tlsMaxVersion = 0;              // kStartTls: the newest version offered; 0 any
 };
 
 // Sends bytes to the client.
@@ -38,6 +39,12 @@ ScriptStep Hear(std::string line, std::string reply = {});
 // The server side of a TLS handshake with the certificate given to the
 // server; from here on every step goes through TLS.
 ScriptStep StartTls();
+// The same, offering no version newer than maxVersion (TLS1_1_VERSION, say)
+// at OpenSSL's security level 0, which old versions need.
+ScriptStep StartTlsUpTo(int maxVersion);
+// Waits for the client's first bytes, whatever they are (a TLS ClientHello
+// to a server that speaks none), and drops them unrecorded.
+ScriptStep Await();
 // Closes the connection at once (FIN), reading nothing more.
 ScriptStep Close();
 

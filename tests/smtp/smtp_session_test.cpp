@@ -396,9 +396,56 @@ TEST(SmtpSessionTest, SilenceAndUnansweredConnectsRunOutTheWaitLimit) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, kGenerousWait);
 }
 
-TEST(SmtpSessionTest, ARefusedConnectionIsAFailedWait) {
+// Nothing listens: a code of its own, not that of a failed wait.
+TEST(SmtpSessionTest, ARefusedConnectionIsTold) {
     const LoopbackSocket boundButNotListening;  // every connect is refused
-    EXPECT_EQ(ConnectCode(boundButNotListening.Port(), kGenerousWait), ERR_SELECT);
+    EXPECT_EQ(ConnectCode(boundButNotListening.Port(), kGenerousWait), ERR_CONNECTION_REFUSED);
+}
+
+// What the last EHLO reply offered stays readable after the failure has
+// closed the session, for the owner's report, until the next OpenSession.
+// One client for all cases, so that each must forget the one before.
+TEST(SmtpSessionTest, TheOfferedMechanismsOutliveTheFailedSession) {
+    using Mechanisms = std::vector<std::string>;
+    const ScriptStep quit = Hear("QUIT\r\n", "221 bye\r\n");
+    const struct {
+        const char* name;
+        std::vector<ScriptStep> script;
+        SmtpSecurity security;
+        int code;
+        Mechanisms offered;
+    } cases[] = {
+        {"none of the four", AfterEhlo("250-fake\r\n250 AUTH XOAUTH2 scram-sha-1\r\n", {quit}),
+         SECURITY_NONE, ERR_AUTH_LOGIN_UNSUPPORTED, Mechanisms{"XOAUTH2", "SCRAM-SHA-1"}},
+        {"a refused password",
+         AfterEhlo("250-fake\r\n250 AUTH PLAIN LOGIN\r\n",
+                   {Hear("AUTH LOGIN\r\n", "535 5.7.8 no\r\n"), quit}),
+         SECURITY_NONE, ERR_REPLY_AUTH_LOGIN, Mechanisms{"PLAIN", "LOGIN"}},
+        {"a refused EHLO", AfterEhlo("502 no\r\n", {quit}), SECURITY_NONE, ERR_REPLY_EHLO,
+         Mechanisms{}},
+        {"STARTTLS refused: the reply before it counts",
+         AfterEhlo("250-fake\r\n250-AUTH CRAM-MD5\r\n250 STARTTLS\r\n",
+                   {Hear("STARTTLS\r\n", "454 4.7.0 no TLS\r\n"), quit}),
+         SECURITY_STARTTLS, ERR_REPLY_STARTTLS, Mechanisms{"CRAM-MD5"}},
+        {"never greeted", {Close()}, SECURITY_NONE, ERR_CONNECTION_CLOSED, Mechanisms{}},
+    };
+    CSmtp smtp;
+    smtp.SetWaitLimit(kGenerousWait);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptServer server(c.script);
+        int code = ERR_NONE;
+        try {
+            smtp.OpenSession("127.0.0.1", server.Port(), c.security, true,
+                             std::string(kTestUser).c_str(), std::string(kTestPassword).c_str());
+        } catch (const ECSmtp& e) {
+            code = e.Code();
+        }
+        EXPECT_EQ(code, c.code);
+        EXPECT_FALSE(smtp.HasSocket());
+        EXPECT_EQ(smtp.GetOfferedMechanisms(), c.offered);
+        EXPECT_EQ(server.Heard(), server.Expected());
+    }
 }
 
 // Opens a session on a worker thread and aborts it from this one once the

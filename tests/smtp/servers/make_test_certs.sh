@@ -4,7 +4,12 @@
 #   server.pem/.key             127.0.0.1 and localhost, signed by the test CA
 #   other-host.pem/.key         only mail.example.test, signed by the test CA
 #   rogue-ca.pem, rogue.pem/.key  127.0.0.1 and localhost, from an unknown CA
-# P-256 keys, two days of validity; nothing here is ever trusted elsewhere.
+#   self-signed.pem/.key        127.0.0.1 and localhost, signed by itself
+#   expired.pem/.key            127.0.0.1 and localhost, from the test CA,
+#                               valid 2020-01-01 to 2020-01-02 (UTC)
+#   not-yet-valid.pem/.key      the same, valid 2090-01-01 to 2090-01-02
+# P-256 keys, two days of validity (the dated ones aside); nothing here is
+# ever trusted elsewhere.
 set -eu
 out=$1
 cd "$out"
@@ -24,8 +29,45 @@ leaf() {  # name issuer subject subjectAltName
         -addext "subjectAltName=$4" 2>/dev/null
 }
 
+# A leaf with fixed dates, which only "openssl ca" can set here: a request,
+# then the CA signs it from start to end (YYYYMMDDHHMMSSZ).
+dated() {  # name issuer subject subjectAltName start end
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "$3" \
+        -keyout "$1.key" -out "$1.csr" \
+        -addext basicConstraints=critical,CA:FALSE \
+        -addext extendedKeyUsage=serverAuth \
+        -addext "subjectAltName=$4" 2>/dev/null
+    openssl ca -batch -notext -config ca-db/ca.cnf -cert "$2.pem" -keyfile "$2.key" \
+        -in "$1.csr" -out "$1.pem" -startdate "$5" -enddate "$6" 2>/dev/null
+}
+
+mkdir ca-db
+: > ca-db/index.txt
+echo 1000 > ca-db/serial
+cat > ca-db/ca.cnf <<'CNF'
+[ca]
+default_ca = dated
+[dated]
+database = ca-db/index.txt
+new_certs_dir = ca-db
+serial = ca-db/serial
+default_md = sha256
+policy = anything
+copy_extensions = copy
+unique_subject = no
+[anything]
+commonName = supplied
+CNF
+
 ca ca "/O=Wakebell test/CN=Wakebell test CA"
 ca rogue-ca "/O=Elsewhere/CN=Unknown test CA"
 leaf server ca "/CN=localhost" "IP:127.0.0.1,DNS:localhost"
 leaf other-host ca "/CN=mail.example.test" "DNS:mail.example.test"
 leaf rogue rogue-ca "/CN=localhost" "IP:127.0.0.1,DNS:localhost"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+    -subj "/O=Nobody/CN=localhost" -keyout self-signed.key -out self-signed.pem \
+    -addext basicConstraints=critical,CA:FALSE \
+    -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" 2>/dev/null
+san="IP:127.0.0.1,DNS:localhost"
+dated expired ca "/CN=localhost" "$san" 20200101000000Z 20200102000000Z
+dated not-yet-valid ca "/CN=localhost" "$san" 20900101000000Z 20900102000000Z
