@@ -64,9 +64,10 @@ BoxMessage TestFailureBox(const TestMailResult& result, const FailureAdvice& adv
     if (result.tls.problem != TlsProblem::kNone) {
         const QString tls = QString::fromStdString(DescribeTlsReport(result.tls));
         if (!tls.isEmpty()) {
-            box.details += (box.details.isEmpty() || box.details.endsWith('\n') ? QString()
-                                                                                 : QStringLiteral("\n")) +
-                           tls;
+            if (!box.details.isEmpty() && !box.details.endsWith('\n')) {
+                box.details += '\n';
+            }
+            box.details += tls;
         }
     }
     return box;
