@@ -260,19 +260,13 @@ SettingsRecord SeedStore(const std::filesystem::path& file) {
     RegistryStore store(file);
     SettingsRecord record;
     record.szTo = "earlier@example.test";
-    record.smtp = "smtp.example.test";
-    record.account = "earlier";
     record.password = "earlier-secret";
-    record.smtpPortNo = "465";
-    record.eMail = "notify@example.test";
-    record.ssl = 1;
     StoreTestedSettings(store, SettleSettingsKey(store), record);
     return LoadSettingsRecord(store);
 }
 
-// The SMTP steps up to a refusal, after TLS from the first byte and a
-// greeting: EHLO (no AUTH offered unless `ehlo` says so) and then each
-// command in turn, the last one refused; QUIT ends it.
+// After TLS and a greeting: EHLO (no AUTH unless `ehlo` offers it), then
+// one reply per command, the last a refusal; QUIT ends it.
 std::vector<ScriptStep> RefusedAt(const std::string& ehlo, std::vector<std::string> replies) {
     std::vector<ScriptStep> script{StartTls(), Say("220 script.test ESMTP\r\n"),
                                    Hear("EHLO\r\n", ehlo)};
@@ -286,50 +280,52 @@ std::vector<ScriptStep> RefusedAt(const std::string& ehlo, std::vector<std::stri
 // One row of the failure table: where the test mail goes, and what the
 // failure box must then say.
 struct FailureCase {
-    enum class Server { kScript, kPlainSmtp, kRealTls, kClosedPort, kUnknownName, kSilent };
+    // kRealTls is tried with a wrong password; kSilent is a script too.
+    enum class Server { kScript, kSilent, kPlainSmtp, kRealTls, kClosedPort, kUnknownName };
+    const char* name;
     Server server;
-    std::vector<ScriptStep> script;  // kScript and kSilent
-    std::string certificate;         // the script's, from TestCertificates
-    bool wrongPassword = false;
-    const char* sentence;         // part of the advice (UTF-8)
-    const char* details;          // part of the 詳細 section; null: not checked
-    bool offer = false;           // the box asks whether to test on the TLS port
+    std::vector<ScriptStep> script;
+    std::string certificate;  // the script's, from TestCertificates
+    const char* sentence;     // part of the advice (UTF-8)
+    const char* details;      // part of the 詳細 section; null: not checked
+    bool offer = false;       // the box asks whether to test on the TLS port
 };
 
 std::vector<FailureCase> FailureCases() {
     using S = FailureCase::Server;
-    const std::string ok250 = "250 2.0.0 OK\r\n";
+    const std::string ok = "250 2.0.0 OK\r\n";
     return {
-        {S::kUnknownName, {}, {}, false, "「wakebell-test.invalid」が見つかりませんでした", nullptr},
-        {S::kClosedPort, {}, {}, false, "接続を受け付けていません。SMTP-PortNo", nullptr},
-        {S::kSilent, {}, {}, false, "時間内に応答がありませんでした", nullptr},
-        {S::kPlainSmtp, {}, {}, false, "暗号化なしで始まる接続（STARTTLS）用です",
-         "220 test.invalid", true},
-        {S::kScript, {StartTls()}, "rogue", false, "このコンピューターでは信頼されていません",
-         "Unknown test CA"},
-        {S::kScript, {StartTls()}, "self-signed", false, "自己署名", "O=Nobody"},
-        {S::kScript, {StartTls()}, "expired", false, "有効期限が切れています",
-         "Valid until: 2020-01-02"},
-        {S::kScript, {StartTls()}, "not-yet-valid", false, "まだ有効になっていません",
-         "Valid from: 2090-01-01"},
-        {S::kScript, {StartTls()}, "other-host", false, "「mail.example.test」に発行されています",
-         "mail.example.test"},
-        {S::kScript, {StartTlsUpTo(TLS1_1_VERSION)}, "server", false, "暗号化方式が古い",
+        {"name not found", S::kUnknownName, {}, {}, "「wakebell-test.invalid」が見つかりません",
          nullptr},
-        {S::kScript, {StartTls(), Say("421 4.3.2 Too busy, try later\r\n")}, "server", false,
-         "今は接続を受け付けていません", "421 4.3.2 Too busy"},
-        {S::kRealTls, {}, {}, true, "AccountまたはPasswordを受け付けませんでした",
+        {"refused", S::kClosedPort, {}, {}, "接続を受け付けていません。SMTP-PortNo", nullptr},
+        {"no answer", S::kSilent, {}, {}, "時間内に応答がありませんでした", nullptr},
+        {"plain SMTP", S::kPlainSmtp, {}, {}, "暗号化なしで始まる接続（STARTTLS）用です",
+         "220 test.invalid", true},
+        {"untrusted", S::kScript, {StartTls()}, "rogue", "このコンピューターでは信頼されていません",
+         "Unknown test CA"},
+        {"self-signed", S::kScript, {StartTls()}, "self-signed", "自己署名", "O=Nobody"},
+        {"expired", S::kScript, {StartTls()}, "expired", "有効期限が切れています",
+         "Valid until: 2020-01-02"},
+        {"not yet valid", S::kScript, {StartTls()}, "not-yet-valid", "まだ有効になっていません",
+         "Valid from: 2090-01-01"},
+        {"name mismatch", S::kScript, {StartTls()}, "other-host",
+         "「mail.example.test」に発行されています", "mail.example.test"},
+        {"TLS 1.1", S::kScript, {StartTlsUpTo(TLS1_1_VERSION)}, "server", "暗号化方式が古い",
+         nullptr},
+        {"greeting 421", S::kScript, {StartTls(), Say("421 4.3.2 Too busy, try later\r\n")},
+         "server", "今は接続を受け付けていません", "421 4.3.2 Too busy"},
+        {"login refused", S::kRealTls, {}, {}, "AccountまたはPasswordを受け付けませんでした",
          "535 5.7.8 Authentication credentials invalid"},
-        {S::kScript, RefusedAt("250-script.test\r\n250 AUTH XOAUTH2 GSSAPI\r\n", {}), "server",
-         false, "提供する方式: XOAUTH2、GSSAPI", "250 AUTH XOAUTH2"},
-        {S::kScript, RefusedAt(ok250, {"550 5.7.60 Sender not allowed\r\n"}), "server", false,
-         "差出人のアドレスを受け付けませんでした", "550 5.7.60 Sender not allowed"},
-        {S::kScript, RefusedAt(ok250, {ok250, "550 5.1.1 No such user\r\n"}), "server", false,
-         "E-Mailの欄のアドレスを宛先として受け付けませんでした", "550 5.1.1 No such user"},
+        {"no login method", S::kScript, RefusedAt("250-s.test\r\n250 AUTH XOAUTH2 GSSAPI\r\n", {}),
+         "server", "提供する方式: XOAUTH2、GSSAPI", "250 AUTH XOAUTH2"},
+        {"sender refused", S::kScript, RefusedAt(ok, {"550 5.7.60 Sender not allowed\r\n"}),
+         "server", "差出人のアドレスを受け付けませんでした", "550 5.7.60 Sender not allowed"},
+        {"recipient refused", S::kScript, RefusedAt(ok, {ok, "550 5.1.1 No such user\r\n"}),
+         "server", "E-Mailの欄のアドレスを宛先として", "550 5.1.1 No such user"},
         // A control byte in the reply shows escaped in the details.
-        {S::kScript, RefusedAt(ok250, {ok250, ok250, "554 5.7.1 No\x01 mail today\r\n"}),
-         "server", false, "テストメールを受け付けませんでした", "554 5.7.1 No\\x01 mail today"},
-        {S::kSilent, {}, {}, false, kTestCancelledMessage, nullptr},
+        {"mail refused", S::kScript, RefusedAt(ok, {ok, ok, "554 5.7.1 No\x01 mail\r\n"}),
+         "server", "テストメールを受け付けませんでした", "554 5.7.1 No\\x01 mail"},
+        {"cancelled", S::kSilent, {}, {}, kTestCancelledMessage, nullptr},
     };
 }
 
@@ -619,16 +615,9 @@ class RegisterFlowTest : public QObject {
     // settings with only the failed mark.
     void aFailedTestSaysWhatFailed_data() {
         QTest::addColumn<int>("row");
-        const char* const names[] = {
-            "name not found",    "connection refused", "no answer in time",
-            "plain SMTP",        "untrusted issuer",   "self-signed",
-            "expired",           "not yet valid",      "name mismatch",
-            "TLS too old",       "greeting 421",       "login refused",
-            "no login method in common",               "sender refused",
-            "recipient refused", "mail refused",       "cancelled"};
-        QCOMPARE(std::size(names), FailureCases().size());
-        for (int row = 0; row < static_cast<int>(std::size(names)); ++row) {
-            QTest::newRow(names[row]) << row;
+        int row = 0;
+        for (const FailureCase& failure : FailureCases()) {
+            QTest::newRow(failure.name) << row++;
         }
     }
     void aFailedTestSaysWhatFailed() {
@@ -636,18 +625,14 @@ class RegisterFlowTest : public QObject {
         const FailureCase failure = FailureCases().at(static_cast<std::size_t>(row));
         using S = FailureCase::Server;
         const bool cancel = failure.sentence == std::string_view(kTestCancelledMessage);
-        std::unique_ptr<ScriptServer> script;
-        if (failure.server == S::kScript || failure.server == S::kSilent) {
-            const std::string& name = failure.certificate;
-            script = std::make_unique<ScriptServer>(
-                failure.script, name.empty() ? "" : m_certificates->File(name + ".pem"),
-                name.empty() ? "" : m_certificates->File(name + ".key"));
-        }
+        const std::string& certificate = failure.certificate;
+        const ScriptServer script(failure.script,
+                                  certificate.empty() ? "" : m_certificates->File(certificate + ".pem"),
+                                  certificate.empty() ? "" : m_certificates->File(certificate + ".key"));
         const std::uint16_t port = failure.server == S::kPlainSmtp  ? m_server->Port("plain")
                                    : failure.server == S::kRealTls  ? m_server->Port("tls")
                                    : failure.server == S::kClosedPort ? ClosedPort()
-                                   : script                          ? script->Port()
-                                                                     : std::uint16_t{25};
+                                                                      : script.Port();
         TempFolder folder;
         const std::filesystem::path storeFile = folder.Path() / "registry.db";
         const SettingsRecord earlier = SeedStore(storeFile);
@@ -659,7 +644,7 @@ class RegisterFlowTest : public QObject {
             if (failure.server == S::kUnknownName) {
                 typed.smtpServer = "wakebell-test.invalid";
             }
-            if (failure.wrongPassword) {
+            if (failure.server == S::kRealTls) {
                 typed.password = "not-the-password";
             }
             form.Type(typed);
