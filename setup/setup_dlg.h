@@ -38,7 +38,7 @@ struct SetupDlgServices {
     // The port a failed test offers when the typed one speaks plain SMTP:
     // the one servers speak TLS on from the first byte; kImplicitTlsPort
     // ("465") when empty.
-    std::string implicitTlsPort;
+    std::string implicitTlsPort{};
 };
 
 class CSetupDlg : public QDialog {
