@@ -114,8 +114,8 @@ struct TestMailResult {
     // The SASL mechanisms the server offered in its last EHLO reply (upper
     // case, its order); empty when it offered none or was never greeted.
     std::vector<std::string> mechanisms;
-    // What the TLS handshake learnt: which check failed, and the server's
-    // certificate when it sent one.
+    // What a failed TLS handshake learnt: which check failed, and the
+    // server's certificate when it sent one; kNone when no handshake failed.
     TlsReport tls;
 };
 

@@ -204,6 +204,7 @@ class TestMailServerTest : public TestMailTest {
     std::string Port(std::string_view listener) const {
         return std::to_string(m_server->Port(listener));
     }
+    std::string Certificate(std::string_view name) const { return m_certificates.File(name); }
     std::string Recorded(int n, std::string_view suffix) const {
         return ReadFile(m_record.Path() / (std::to_string(n) + std::string(suffix)));
     }
@@ -248,6 +249,8 @@ TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
     EXPECT_EQ(sent.typed.code, ERR_NONE);
     EXPECT_EQ(sent.typed.lastReply, "250 OK");
     EXPECT_EQ(sent.typed.lastStage, SmtpStage::kClosing);
+    EXPECT_EQ(sent.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
+    EXPECT_EQ(sent.typed.tls.problem, TlsProblem::kNone);
     EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
     std::string traced;
     for (const std::string& text : sent.trace) {
@@ -261,6 +264,8 @@ TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
     EXPECT_EQ(refused.typed.code, ERR_BAD_LOGIN);
     EXPECT_TRUE(refused.typed.lastReply.starts_with("535 ")) << refused.typed.lastReply;
     EXPECT_EQ(refused.typed.lastStage, SmtpStage::kClosing);
+    // What the server offered survives the failed session's closing.
+    EXPECT_EQ(refused.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
     const std::string& exchange = refused.typed.exchange;
     EXPECT_NE(exchange.find(std::string(kTraceCredentialMarker)), std::string::npos);
     EXPECT_NE(exchange.find(refused.typed.lastReply + "\r\nQUIT\r\n221 "), std::string::npos)
@@ -275,6 +280,31 @@ TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
     EXPECT_EQ(early.typed.lastReply, "");
     EXPECT_EQ(early.typed.lastStage, std::nullopt);
     EXPECT_EQ(early.typed.exchange, "");
+    EXPECT_TRUE(early.typed.mechanisms.empty());
+}
+
+// A failed handshake leaves its report in the result: a plain listener met
+// with TLS from the start (420, its greeting as the last reply), and a
+// certificate out of date (414, the certificate shown).
+TEST_F(TestMailServerTest, AFailedHandshakeIsReportedWithWhatTheServerShowed) {
+    const Outcome plain = Send({.port = Port("plain"), .securityMode = 1, .typed = true});
+    EXPECT_EQ(plain.report, "Error: The server answered in plain text where TLS was expected.\n");
+    EXPECT_EQ(plain.typed.code, ERR_TLS_PLAIN_SERVER);
+    EXPECT_EQ(plain.typed.tls.problem, TlsProblem::kPlainText);
+    EXPECT_TRUE(plain.typed.lastReply.starts_with("220 test.invalid ")) << plain.typed.lastReply;
+    EXPECT_EQ(plain.typed.lastStage, SmtpStage::kSecuring);
+    EXPECT_TRUE(plain.typed.mechanisms.empty());
+    EXPECT_NE(plain.typed.exchange.find("tls: plain text: "), std::string::npos);
+
+    ScriptServer expired({StartTls()}, Certificate("expired.pem"), Certificate("expired.key"));
+    const Outcome old =
+        Send({.port = std::to_string(expired.Port()), .securityMode = 1, .typed = true});
+    EXPECT_EQ(old.typed.code, ERR_TLS);
+    EXPECT_EQ(old.typed.tls.problem, TlsProblem::kExpired);
+    ASSERT_TRUE(old.typed.tls.certificate.has_value());
+    EXPECT_EQ(old.typed.tls.certificate->notAfter, "2020-01-02 00:00:00 UTC");
+    EXPECT_EQ(old.typed.lastReply, "");
+    EXPECT_EQ(old.typed.exchange, "tls: expired: certificate has expired\r\n");
 }
 
 // 2 upgrades with STARTTLS; 0, 3 and any other mode stay in clear text.

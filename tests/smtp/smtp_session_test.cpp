@@ -417,10 +417,6 @@ TEST(SmtpSessionTest, TheOfferedMechanismsOutliveTheFailedSession) {
     } cases[] = {
         {"none of the four", AfterEhlo("250-fake\r\n250 AUTH XOAUTH2 scram-sha-1\r\n", {quit}),
          SECURITY_NONE, ERR_AUTH_LOGIN_UNSUPPORTED, Mechanisms{"XOAUTH2", "SCRAM-SHA-1"}},
-        {"a refused password",
-         AfterEhlo("250-fake\r\n250 AUTH PLAIN LOGIN\r\n",
-                   {Hear("AUTH LOGIN\r\n", "535 5.7.8 no\r\n"), quit}),
-         SECURITY_NONE, ERR_REPLY_AUTH_LOGIN, Mechanisms{"PLAIN", "LOGIN"}},
         {"a refused EHLO", AfterEhlo("502 no\r\n", {quit}), SECURITY_NONE, ERR_REPLY_EHLO,
          Mechanisms{}},
         {"STARTTLS refused: the reply before it counts",
