@@ -125,11 +125,11 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             }
             [[fallthrough]];
         case ERR_TLS_PLAIN_SERVER:
-            advice.offerPort465 = !SamePort(facts.portText, facts.implicitTlsPort);
+            advice.offerImplicitTlsPort = !SamePort(facts.portText, facts.implicitTlsPort);
             advice.reason = "ポート" + PortName(facts.portText) +
                             "番は暗号化なしで始まる接続（STARTTLS）用です。Wakebellは最初からSSL/TLSで"
                             "接続するため、通常は" + std::string(kImplicitTlsPort) + "番ポートを使います。";
-            if (!advice.offerPort465) {
+            if (!advice.offerImplicitTlsPort) {
                 advice.reason += "最初からSSL/TLSで接続できるポートを、サーバーの管理者に確かめてください。";
             }
             break;

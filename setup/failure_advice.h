@@ -15,7 +15,7 @@
 inline constexpr const char* kTestCancelledMessage =
     "通信のテストは中止されました。新しい設定は保存されていません。";
 
-// The port TLS from the first byte usually has (RFC 8314, 3.3: "465").
+// The port of mail submission with TLS from the first byte (RFC 8314: 465).
 inline constexpr const char* kImplicitTlsPort = "465";
 
 // Everything the advice is chosen from. Texts are UTF-8.
@@ -39,7 +39,7 @@ struct FailureAdvice {
     std::string reason;
     // The port speaks plain SMTP and is not facts.implicitTlsPort: testing
     // again on that port is the certain fix, so the box offers it.
-    bool offerPort465 = false;
+    bool offerImplicitTlsPort = false;
 };
 
 // The advice for a failed test. A code without a sentence of its own gets

@@ -196,7 +196,7 @@ bool CSetupDlg::ShowTestFailure(const TestMailResult& result, bool mayOffer) {
     const FailureAdvice advice = AdviseOnTestFailure(
         FactsOfFailedTest(result, Edit(ID_SMTP_SERVER)->text(), Edit(ID_SMTP_PORT)->text(),
                           m_services.implicitTlsPort));
-    if (!mayOffer || !advice.offerPort465) {
+    if (!mayOffer || !advice.offerImplicitTlsPort) {
         m_boxes->Tell(TestFailureBox(result, advice));
         return false;
     }
