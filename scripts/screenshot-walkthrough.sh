@@ -5,6 +5,7 @@
 #   docs/walkthrough-question.png  the question before the test
 #   docs/walkthrough-progress.png  the progress window during the test
 #   docs/walkthrough-stored.png    the message after the settings are stored
+#   docs/walkthrough-failure.png   the failure box of a refused password, 詳細 open
 #   docs/walkthrough-settings.txt  what wakebell-settings then prints
 #   scripts/screenshot-walkthrough.sh [BUILD_DIR]    (default: build)
 #
@@ -100,6 +101,11 @@ XDG_CONFIG_HOME=$work/config SSL_CERT_FILE=$work/certs/ca.pem QT_QPA_PLATFORM=xc
             "$import" -window root "png:$work/shot.png"
             "$convert" "$work/shot.png" -trim +repage -strip "$1"
         }
+        # One window, whole; $2 is its id.
+        shot_window() {
+            "$import" -window "$2" "png:$work/shot.png"
+            "$convert" "$work/shot.png" -bordercolor gray60 -border 1 -strip "$1"
+        }
         # Fills the form from the E-Mail field, Tab by Tab, as a user does.
         fill() {
             xdotool type --delay 20 "taro@example.test"
@@ -150,6 +156,25 @@ XDG_CONFIG_HOME=$work/config SSL_CERT_FILE=$work/certs/ca.pem QT_QPA_PLATFORM=xc
         wait_window "^wakebell-setup$"
         shot "$docs/walkthrough-stored.png"
         xdotool key Return
+        wait_gone "^wakebell-setup$"
+        end_program $pid
+
+        # Third try: the stored settings with a mistyped password.
+        "$program" & pid=$!
+        wait_window "^WakebellSetup$"
+        xdotool key Tab Tab Tab Tab ctrl+a
+        xdotool type --delay 20 "secret-Pa56"
+        xdotool key Return
+        wait_window "^wakebell-setup$"
+        xdotool key Return                   # Yes
+        wait_gone "通信のテスト"
+        wait_window "^wakebell-setup$"
+        xdotool key Tab space                # 詳細を表示...
+        sleep 0.5
+        # The box alone: without a window manager it sits on the form.
+        shot_window "$docs/walkthrough-failure.png" \
+            "$(xdotool search --onlyvisible --name "^wakebell-setup$" | head -n 1)"
+        xdotool key Escape                   # OK
         wait_gone "^wakebell-setup$"
         end_program $pid
     ' walkthrough "$program" "$work" "$tls_port" "$silent_port" "$root/docs"

@@ -1,8 +1,23 @@
 #include "setup/failure_advice.h"
 
+#include <optional>
+
+#include "setup/test_mail_content.h"
 #include "smtp/smtp_error.h"
 
 namespace {
+
+// The port as the client reads the typed text (" 25x" is 25); the text
+// itself when no port can be that number.
+std::string PortName(std::string_view portText) {
+    const std::optional<std::uint16_t> port = PortFromText(portText);
+    return port ? std::to_string(*port) : ReplyForPerson(portText, 20);
+}
+
+bool SamePort(std::string_view one, std::string_view other) {
+    const std::optional<std::uint16_t> first = PortFromText(one);
+    return first && first == PortFromText(other);
+}
 
 std::string Quoted(std::string_view text) {
     return "「" + std::string(text) + "」";
@@ -94,21 +109,30 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
                             "が見つかりませんでした。SMTP-Serverの欄を確かめてください。";
             break;
         case ERR_CONNECTION_REFUSED:
-            advice.reason = "SMTPサーバーのポート" + facts.portText +
-                            "番では接続を受け付けていません。SMTP-PortNoの欄を確かめてください。";
+            advice.reason = "SMTPサーバー" + Quoted(facts.host) + "のポート" +
+                            PortName(facts.portText) +
+                            "番は接続を受け付けていません。SMTP-PortNoの欄を確かめてください。";
             break;
         case ERR_CONNECT_TIMEOUT:
         case ERR_NOT_RESPONDING:
-            advice.reason = "SMTPサーバーから時間内に応答がありませんでした。ポートがふさがれているか、"
-                            "SMTP-PortNoが違う可能性があります。";
+            advice.reason = "SMTPサーバーから時間内に応答がありませんでした。ファイアウォールでポートが"
+                            "ふさがれているか、SMTP-PortNoが違う可能性があります。";
             break;
+        case ERR_TLS:
+            if (facts.tls.problem != TlsProblem::kPlainText) {
+                advice.reason = TlsReason(facts);
+                break;
+            }
+            [[fallthrough]];
         case ERR_TLS_PLAIN_SERVER:
-            advice.reason = "ポート" + facts.portText +
-                            "番は暗号化なしで始まる接続（STARTTLS）用です。Wakebellは最初からSSLで接続するため、"
-                            "通常は465番ポートを使います。";
-            advice.offerPort465 = facts.portText != kImplicitTlsPort;
+            advice.offerImplicitTlsPort = !SamePort(facts.portText, facts.implicitTlsPort);
+            advice.reason = "ポート" + PortName(facts.portText) +
+                            "番は暗号化なしで始まる接続（STARTTLS）用です。Wakebellは最初からSSL/TLSで"
+                            "接続するため、通常は" + std::string(kImplicitTlsPort) + "番ポートを使います。";
+            if (!advice.offerImplicitTlsPort) {
+                advice.reason += "最初からSSL/TLSで接続できるポートを、サーバーの管理者に確かめてください。";
+            }
             break;
-        case ERR_TLS: advice.reason = TlsReason(facts); break;
         case ERR_SERVER_NOT_READY:
             advice.reason = withReply("SMTPサーバーが今は接続を受け付けていません。しばらくしてからもう一度お試しください。");
             break;
@@ -142,11 +166,16 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             break;
         case ERR_CANCELLED:
             advice.settingsAtFault = false;
-            advice.reason = "通信のテストは中止されました。新しい設定は保存されていません。";
+            advice.reason = kTestCancelledMessage;
             break;
         default:
-            advice.reason = withReply("通信のテストに失敗しました: " + ECSmtp(facts.code).Describe() + "。");
+            advice.reason = withReply("通信のテストに失敗しました（" + std::to_string(facts.code) +
+                                      ": " + ECSmtp(facts.code).Describe() + "）。");
             break;
     }
     return advice;
+}
+
+std::string RetryOnImplicitTlsPortQuestion(std::string_view port) {
+    return "SMTP-PortNoを" + std::string(port) + "にして、もう一度テストしますか？";
 }

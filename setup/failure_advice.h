@@ -11,6 +11,13 @@
 
 #include "smtp/tls_report.h"
 
+// What the box says when the user cancelled the test.
+inline constexpr const char* kTestCancelledMessage =
+    "通信のテストは中止されました。新しい設定は保存されていません。";
+
+// The port of mail submission with TLS from the first byte (RFC 8314: 465).
+inline constexpr const char* kImplicitTlsPort = "465";
+
 // Everything the advice is chosen from. Texts are UTF-8.
 struct TestFailureFacts {
     std::int32_t code = 0;                // the ECSmtp code
@@ -19,6 +26,9 @@ struct TestFailureFacts {
     TlsReport tls;                        // what the handshake learnt, when TLS failed
     std::string host;                     // SMTP-Server as typed
     std::string portText;                 // SMTP-PortNo as typed
+    // The port a server speaks TLS on from the first byte, which the box
+    // offers when the typed one speaks plain SMTP.
+    std::string implicitTlsPort = kImplicitTlsPort;
 };
 
 struct FailureAdvice {
@@ -27,20 +37,18 @@ struct FailureAdvice {
     bool settingsAtFault = true;
     // One or two polite sentences: what failed and which field to change.
     std::string reason;
-    // The port speaks plain SMTP and is not 465: testing again on 465 is
-    // the certain fix, so the box offers it.
-    bool offerPort465 = false;
+    // The port speaks plain SMTP and is not facts.implicitTlsPort: testing
+    // again on that port is the certain fix, so the box offers it.
+    bool offerImplicitTlsPort = false;
 };
 
 // The advice for a failed test. A code without a sentence of its own gets
 // its English text from the client's error table.
 FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts);
 
-// The port the test is offered again on when a port speaks plain SMTP.
-inline constexpr const char* kImplicitTlsPort = "465";
-// The question that offers it (はい: test again on 465).
-inline constexpr const char* kRetryOnImplicitTlsPortQuestion =
-    "SMTP-PortNoを465にして、もう一度テストしますか？";
+// The question that offers testing again on `port` (はい: put it in
+// SMTP-PortNo and test again), UTF-8.
+std::string RetryOnImplicitTlsPortQuestion(std::string_view port);
 
 // A server's reply as one line a person can read in a message box: line
 // ends become spaces, control bytes and bytes that are not ASCII become

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTextEdit>
@@ -78,6 +79,16 @@ int ShowBox(QWidget* owner, QMessageBox::Icon icon, const BoxMessage& message,
     // so that its Japanese text looks like the form's.
     if (owner != nullptr) {
         box.setFont(owner->font());
+    }
+    // Qt wraps further sentences to about the first line's width, which
+    // leaves Japanese a few characters a line; give them room for about
+    // thirty-six.
+    if (!message.more.isEmpty() || !message.details.isEmpty()) {
+        if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+            const int width = box.fontMetrics().horizontalAdvance(QChar(0x3042)) * 36;
+            grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+        }
     }
     return box.exec();
 }

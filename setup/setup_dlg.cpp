@@ -18,6 +18,7 @@
 #include "setup/message_boxes.h"
 #include "setup/port_switching.h"
 #include "setup/register_flow.h"
+#include "setup/test_failure_box.h"
 #include "setup/test_mail_runner.h"
 
 namespace {
@@ -61,6 +62,9 @@ CSetupDlg::CSetupDlg(SetupDlgServices services, QWidget* parent)
     }
     if (!m_services.logonName) {
         m_services.logonName = CurrentLogonName;
+    }
+    if (m_services.implicitTlsPort.empty()) {
+        m_services.implicitTlsPort = kImplicitTlsPort;
     }
     if (m_services.messageBoxes == nullptr) {
         m_ownBoxes = std::make_unique<FormMessageBoxes>(this);
@@ -157,19 +161,27 @@ void CSetupDlg::RegisterAndTest() {
     if (!ValidateFields()) {
         return;
     }
-    const std::optional<SettingsRecord> record = RecordFromFields(Fields());
-    if (!record) {
-        m_boxes->Ok(QString::fromUtf8(kUnholdableTextMessage));
-        return;
-    }
-    m_record = *record;
-    if (m_testMail->Run(this, TestMailArgumentsFor(m_record), m_services.testMail) != 0) {
+    // A second round only when the failure box's offer was taken.
+    for (bool mayOffer = true;; mayOffer = false) {
+        const std::optional<SettingsRecord> record = RecordFromFields(Fields());
+        if (!record) {
+            m_boxes->Ok(QString::fromUtf8(kUnholdableTextMessage));
+            return;
+        }
+        m_record = *record;
+        const TestMailResult result =
+            m_testMail->Run(this, TestMailArgumentsFor(m_record), m_services.testMail);
+        if (result.result == 0) {
+            break;
+        }
         if (!RecordFailedTest(store, settings)) {
             storeFailed();
             return;
         }
-        m_boxes->Ok(QString::fromUtf8(kTestFailedMessage));
-        return;
+        if (!ShowTestFailure(result, mayOffer)) {
+            return;
+        }
+        Edit(ID_SMTP_PORT)->setText(QString::fromStdString(m_services.implicitTlsPort));
     }
     // Read afresh, as stored: the form could not be edited meanwhile.
     const std::optional<SettingsRecord> tested = RecordFromFields(Fields());
@@ -178,6 +190,19 @@ void CSetupDlg::RegisterAndTest() {
         return;
     }
     m_boxes->Ok(QString::fromUtf8(kSettingsStoredMessage));
+}
+
+bool CSetupDlg::ShowTestFailure(const TestMailResult& result, bool mayOffer) {
+    const FailureAdvice advice = AdviseOnTestFailure(
+        FactsOfFailedTest(result, Edit(ID_SMTP_SERVER)->text(), Edit(ID_SMTP_PORT)->text(),
+                          m_services.implicitTlsPort));
+    if (!mayOffer || !advice.offerImplicitTlsPort) {
+        m_boxes->Tell(TestFailureBox(result, advice));
+        return false;
+    }
+    return m_boxes->Ask(TestFailureBox(
+        result, advice,
+        QString::fromStdString(RetryOnImplicitTlsPortQuestion(m_services.implicitTlsPort))));
 }
 
 void CSetupDlg::OnCancel() {

@@ -35,6 +35,10 @@ struct SetupDlgServices {
     // Passed to every test mail (wait limit, clock, trace, report); the
     // abort and the stage sink are the form's own.
     TestMailOptions testMail{};
+    // The port a failed test offers when the typed one speaks plain SMTP:
+    // the one servers speak TLS on from the first byte; kImplicitTlsPort
+    // ("465") when empty.
+    std::string implicitTlsPort{};
 };
 
 class CSetupDlg : public QDialog {
@@ -86,9 +90,12 @@ class CSetupDlg : public QDialog {
     // record CONFIG_ERR = 1 and say the notifier cannot be used yet; on Yes
     // validate again, send the test mail from the fields in CP932 while the
     // form waits (test_mail_runner.h), then on failure or Cancel record
-    // CONFIG_ERR = 1 and show the failure message, and on success store
-    // every setting with CONFIG_ERR = 0 and the brand key and say so. A
-    // store that cannot be written is reported instead of the outcome.
+    // CONFIG_ERR = 1 and show the failure box (test_failure_box.h), and on
+    // success store every setting with CONFIG_ERR = 0 and the brand key and
+    // say so. When the box offers the implicit-TLS port and the user takes
+    // it, that port goes into SMTP-PortNo and the test runs again at once,
+    // with the same outcomes. A store that cannot be written is reported
+    // instead of the outcome.
     virtual void RegisterAndTest();
 
     MessageBoxes& Boxes() { return *m_boxes; }
@@ -97,6 +104,10 @@ class CSetupDlg : public QDialog {
     void reject() override;
 
   private:
+    // Shows the box for a failed test; true when the user took the offer
+    // to test again on the implicit-TLS port (only when `mayOffer`).
+    bool ShowTestFailure(const TestMailResult& result, bool mayOffer);
+
     QLineEdit* Edit(int id) const;
     QCheckBox* Box(int id) const;
     void SwitchPortsFor(int clickedId, int otherId);

@@ -76,8 +76,19 @@ TestMailRunner::~TestMailRunner() {
     }
 }
 
-int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
-                        const TestMailOptions& options) {
+namespace {
+
+TestMailResult FailedBeforeSending(const TestMailOptions& options, std::int32_t code) {
+    ReportTestMailFailure(options, ECSmtp(code));
+    TestMailResult result;
+    result.code = code;
+    return result;
+}
+
+}  // namespace
+
+TestMailResult TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
+                                   const TestMailOptions& options) {
     // One test mail at a time: g_boundary is process-wide.
     if (m_worker.joinable()) {
         m_worker.join();
@@ -86,11 +97,12 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
     try {
         abort = std::make_shared<SmtpAbort>();
     } catch (const ECSmtp& failure) {
-        return ReportTestMailFailure(options, failure);
+        return FailedBeforeSending(options, failure.Code());
     }
     const std::uint64_t run = ++m_run;
     TestProgressDialog dialog(owner);
     m_dialog = &dialog;
+    m_result = TestMailResult{};
 
     // The worker reaches the window only through events queued to this
     // object, which checks that the run is still the one on show.
@@ -105,21 +117,24 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
     };
     try {
         m_worker = std::thread([this, run, arguments, workerOptions] {
-            int result = 1;
+            TestMailResult result;
             try {
-                result = SendTestMail(arguments, workerOptions).result;
+                result = SendTestMail(arguments, workerOptions);
             } catch (...) {
                 // Out of memory or the like: the test did not pass.
+                result = TestMailResult{};
+                result.code = ERR_NO_MEMORY;
             }
             Post([this, run, result] {
                 if (run == m_run && m_dialog != nullptr) {
-                    m_dialog->Finish(result);
+                    m_result = result;
+                    m_dialog->Finish(m_result.result);
                 }
             });
         });
     } catch (const std::system_error&) {
         m_dialog = nullptr;
-        return ReportTestMailFailure(options, ECSmtp(ERR_NO_MEMORY));
+        return FailedBeforeSending(options, ERR_NO_MEMORY);
     }
 
     int outcome = QDialog::Rejected;
@@ -130,7 +145,9 @@ int TestMailRunner::Run(QWidget* owner, const TestMailArguments& arguments,
     m_dialog = nullptr;
     if (outcome != QDialog::Accepted) {
         abort->Abort();
-        return 1;
+        TestMailResult cancelled;
+        cancelled.code = ERR_CANCELLED;
+        return cancelled;
     }
-    return dialog.Result();
+    return std::move(m_result);
 }

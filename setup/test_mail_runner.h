@@ -23,11 +23,14 @@ class TestMailRunner final : public QObject {
     TestMailRunner& operator=(const TestMailRunner&) = delete;
 
     // Sends the test mail with `arguments` and returns SendTestMail's
-    // result (0 or 1). The owner's controls are disabled until it returns. Cancel
+    // result. The owner's controls are disabled until it returns. Cancel
     // (or Esc, or closing the progress window) ends the exchange at once
-    // and returns 1 without waiting for the worker. options.abort and
+    // and returns result 1 with code 419 and nothing else, without waiting
+    // for the worker. A failure to start the worker is result 1 with its
+    // code (408 for a thread that cannot start). options.abort and
     // options.onStage are the runner's own; the rest is passed on.
-    int Run(QWidget* owner, const TestMailArguments& arguments, const TestMailOptions& options);
+    TestMailResult Run(QWidget* owner, const TestMailArguments& arguments,
+                       const TestMailOptions& options);
 
     // The progress window of the run in progress; null between runs.
     TestProgressDialog* Progress() const { return m_dialog; }
@@ -42,4 +45,5 @@ class TestMailRunner final : public QObject {
     std::thread m_worker;
     std::uint64_t m_run = 0;
     TestProgressDialog* m_dialog = nullptr;
+    TestMailResult m_result;  // the run's, once its worker has finished
 };

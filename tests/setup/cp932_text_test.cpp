@@ -1,5 +1,5 @@
-// CP932 conversion, and the edit-field validator that refuses what CP932
-// cannot hold.
+// CP932 conversion, the exchange as the failure box shows it, and the
+// edit-field validator that refuses what CP932 cannot hold.
 #include "setup/cp932_text.h"
 
 #include <QClipboard>
@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "setup/cp932_validator.h"
+#include "setup/test_failure_box.h"
 #include "typing.h"
 
 class Cp932TextTest : public QObject {
@@ -25,6 +26,30 @@ class Cp932TextTest : public QObject {
                              "b\xFD\xFE\xFF"),
                  QStringLiteral("a\uFFFDb\uFFFD\uFFFD\uFFFD"));
         QCOMPARE(Cp932ToText("ab\x82"), QStringLiteral("ab\uFFFD"));
+    }
+
+    // The failure box's 詳細: the exchange's bytes as lines a person can
+    // read and copy, nothing dropped in silence.
+    void anExchangeReadsAsTextWithEveryOddByteShown_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Shift_JIS body, backslash trail")
+            << QByteArray("\x95\x5C\x8E\xA6OK\r\n") << QStringLiteral("表示OK\n");
+        QTest::newRow("tab kept, control bytes escaped")
+            << QByteArray("a\tb\x01"
+                          "c\x7F\rd\x1B")
+            << QStringLiteral("a\tb\\x01c\\x7F\\x0Dd\\x1B");
+        // A lead byte cut off by a line end, and bytes that never decode.
+        QTest::newRow("undecodable") << QByteArray("x\x82\r\n\xFD\xFFy")
+                                     << QStringLiteral("x\\x82\n\\xFD\\xFFy");
+        QTest::newRow("NUL") << QByteArray("a\0b", 3) << QStringLiteral("a\\x00b");
+    }
+    void anExchangeReadsAsTextWithEveryOddByteShown() {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, shown);
+        QCOMPARE(ExchangeForPerson(std::string_view(raw.constData(),
+                                                    static_cast<std::size_t>(raw.size()))),
+                 shown);
     }
 
     void encodesWhatCp932HoldsAndRefusesTheRest_data() {

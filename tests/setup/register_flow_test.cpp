@@ -5,6 +5,7 @@
 #include "setup/register_flow.h"
 
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include "settings/registry_value.h"
 #include "settings/settings_loader.h"
 #include "setup/cp932_text.h"
+#include "setup/failure_advice.h"
 #include "setup/form_template.h"
 #include "setup/message_boxes.h"
 #include "setup/setup_dlg.h"
@@ -124,7 +126,8 @@ FormFields Entered(std::uint16_t smtpPort) {
 // January 2027 and wait at most `waitLimit` for anything.
 class Form {
   public:
-    explicit Form(const std::filesystem::path& store, std::chrono::milliseconds waitLimit = {}) {
+    explicit Form(const std::filesystem::path& store, std::chrono::milliseconds waitLimit = {},
+                  std::uint16_t implicitTlsPort = 0) {
         m_report.reset(std::tmpfile());
         SetupDlgServices services;
         services.storeFile = store;
@@ -133,6 +136,9 @@ class Form {
         services.testMail.clock = [] { return kNewYear; };
         services.testMail.waitLimit = waitLimit;
         services.testMail.report = m_report.get();
+        if (implicitTlsPort != 0) {
+            services.implicitTlsPort = std::to_string(implicitTlsPort);
+        }
         dlg = std::make_unique<CSetupDlg>(std::move(services));
         dlg->OnInitDialog();
         dlg->show();
@@ -246,6 +252,81 @@ std::optional<std::string> OnlySettingsKey(const RegistryStore& store) {
         }
     }
     return found;
+}
+
+// Settings stored by an earlier, passing test, as a failed one must find
+// them afterwards.
+SettingsRecord SeedStore(const std::filesystem::path& file) {
+    RegistryStore store(file);
+    SettingsRecord record;
+    record.szTo = "earlier@example.test";
+    record.password = "earlier-secret";
+    StoreTestedSettings(store, SettleSettingsKey(store), record);
+    return LoadSettingsRecord(store);
+}
+
+// After TLS and a greeting: EHLO (no AUTH unless `ehlo` offers it), then
+// one reply per command, the last a refusal; QUIT ends it.
+std::vector<ScriptStep> RefusedAt(const std::string& ehlo, std::vector<std::string> replies) {
+    std::vector<ScriptStep> script{StartTls(), Say("220 script.test ESMTP\r\n"),
+                                   Hear("EHLO\r\n", ehlo)};
+    for (std::string& reply : replies) {
+        script.push_back(Hear("command\r\n", std::move(reply)));
+    }
+    script.push_back(Hear("QUIT\r\n", "221 2.0.0 Bye\r\n"));
+    return script;
+}
+
+// One row of the failure table: where the test mail goes, and what the
+// failure box must then say.
+struct FailureCase {
+    // kRealTls is tried with a wrong password; kSilent is a script too.
+    enum class Server { kScript, kSilent, kPlainSmtp, kRealTls, kClosedPort, kUnknownName };
+    const char* name;
+    Server server;
+    std::vector<ScriptStep> script;
+    std::string certificate;  // the script's, from TestCertificates
+    const char* sentence;     // part of the advice (UTF-8)
+    const char* details;      // part of the 詳細 section; null: not checked
+    bool offer = false;       // the box asks whether to test on the TLS port
+};
+
+std::vector<FailureCase> FailureCases() {
+    using S = FailureCase::Server;
+    const std::string ok = "250 2.0.0 OK\r\n";
+    return {
+        {"name not found", S::kUnknownName, {}, {}, "「wakebell-test.invalid」が見つかりません",
+         nullptr},
+        {"refused", S::kClosedPort, {}, {}, "接続を受け付けていません。SMTP-PortNo", nullptr},
+        {"no answer", S::kSilent, {}, {}, "時間内に応答がありませんでした", nullptr},
+        {"plain SMTP", S::kPlainSmtp, {}, {}, "暗号化なしで始まる接続（STARTTLS）用です",
+         "220 test.invalid", true},
+        {"untrusted", S::kScript, {StartTls()}, "rogue", "このコンピューターでは信頼されていません",
+         "Unknown test CA"},
+        {"self-signed", S::kScript, {StartTls()}, "self-signed", "自己署名", "O=Nobody"},
+        {"expired", S::kScript, {StartTls()}, "expired", "有効期限が切れています",
+         "Valid until: 2020-01-02"},
+        {"not yet valid", S::kScript, {StartTls()}, "not-yet-valid", "まだ有効になっていません",
+         "Valid from: 2090-01-01"},
+        {"name mismatch", S::kScript, {StartTls()}, "other-host",
+         "「mail.example.test」に発行されています", "mail.example.test"},
+        {"TLS 1.1", S::kScript, {StartTlsUpTo(TLS1_1_VERSION)}, "server", "暗号化方式が古い",
+         nullptr},
+        {"greeting 421", S::kScript, {StartTls(), Say("421 4.3.2 Too busy, try later\r\n")},
+         "server", "今は接続を受け付けていません", "421 4.3.2 Too busy"},
+        {"login refused", S::kRealTls, {}, {}, "AccountまたはPasswordを受け付けませんでした",
+         "535 5.7.8 Authentication credentials invalid"},
+        {"no login method", S::kScript, RefusedAt("250-s.test\r\n250 AUTH XOAUTH2 GSSAPI\r\n", {}),
+         "server", "提供する方式: XOAUTH2、GSSAPI", "250 AUTH XOAUTH2"},
+        {"sender refused", S::kScript, RefusedAt(ok, {"550 5.7.60 Sender not allowed\r\n"}),
+         "server", "差出人のアドレスを受け付けませんでした", "550 5.7.60 Sender not allowed"},
+        {"recipient refused", S::kScript, RefusedAt(ok, {ok, "550 5.1.1 No such user\r\n"}),
+         "server", "E-Mailの欄のアドレスを宛先として", "550 5.1.1 No such user"},
+        // A control byte in the reply shows escaped in the details.
+        {"mail refused", S::kScript, RefusedAt(ok, {ok, ok, "554 5.7.1 No\x01 mail\r\n"}),
+         "server", "テストメールを受け付けませんでした", "554 5.7.1 No\\x01 mail"},
+        {"cancelled", S::kSilent, {}, {}, kTestCancelledMessage, nullptr},
+    };
 }
 
 }  // namespace
@@ -474,7 +555,8 @@ class RegisterFlowTest : public QObject {
             }
         });
         QCOMPARE(cancelSent, cancel);  // else something before it ended the test
-        QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kTestFailedMessage)}));
+        QCOMPARE(form.boxes.shown,
+                 (QStringList{kAsked, Ok(cancel ? kTestCancelledMessage : kTestFailedMessage)}));
         QVERIFY(form.Usable());
         QVERIFY(form.formDisabledMeanwhile);
         if (cancel) {
@@ -526,6 +608,122 @@ class RegisterFlowTest : public QObject {
         QCOMPARE(MailCount(), mailsBefore + (answer && !unholdable ? 1 : 0));
         QVERIFY(form.Usable());
         QVERIFY(!std::filesystem::exists(storeFile));
+    }
+
+    // Each way a test mail fails gets its own sentence below the failure
+    // line, the exchange in the details, and a store that keeps the earlier
+    // settings with only the failed mark.
+    void aFailedTestSaysWhatFailed_data() {
+        QTest::addColumn<int>("row");
+        int row = 0;
+        for (const FailureCase& failure : FailureCases()) {
+            QTest::newRow(failure.name) << row++;
+        }
+    }
+    void aFailedTestSaysWhatFailed() {
+        QFETCH(int, row);
+        const FailureCase failure = FailureCases().at(static_cast<std::size_t>(row));
+        using S = FailureCase::Server;
+        const bool cancel = failure.sentence == std::string_view(kTestCancelledMessage);
+        const std::string& certificate = failure.certificate;
+        const ScriptServer script(failure.script,
+                                  certificate.empty() ? "" : m_certificates->File(certificate + ".pem"),
+                                  certificate.empty() ? "" : m_certificates->File(certificate + ".key"));
+        const std::uint16_t port = failure.server == S::kPlainSmtp  ? m_server->Port("plain")
+                                   : failure.server == S::kRealTls  ? m_server->Port("tls")
+                                   : failure.server == S::kClosedPort ? ClosedPort()
+                                                                      : script.Port();
+        TempFolder folder;
+        const std::filesystem::path storeFile = folder.Path() / "registry.db";
+        const SettingsRecord earlier = SeedStore(storeFile);
+        {
+            // Short for the silent server; far above what the rest take.
+            const bool silent = failure.server == S::kSilent && !cancel;
+            Form form(storeFile, std::chrono::milliseconds(silent ? 300 : cancel ? 20000 : 5000));
+            FormFields typed = Entered(port);
+            if (failure.server == S::kUnknownName) {
+                typed.smtpServer = "wakebell-test.invalid";
+            }
+            if (failure.server == S::kRealTls) {
+                typed.password = "not-the-password";
+            }
+            form.Type(typed);
+            bool cancelSent = false;
+            form.Press(true, [&](TestProgressDialog& progress) {
+                if (cancel && !cancelSent && progress.isActiveWindow()) {
+                    QTest::mouseClick(progress.CancelButton(), Qt::LeftButton);
+                    cancelSent = true;
+                }
+            });
+            QCOMPARE(form.boxes.boxes.size(), 2);
+            const ScriptedBoxes::Shown& shown = form.boxes.boxes[1];
+            QCOMPARE(shown.question, failure.offer);
+            const QString sentence = QString::fromUtf8(failure.sentence);
+            if (cancel) {
+                QCOMPARE(shown.message.text, sentence);
+                QVERIFY(shown.message.more.isEmpty());
+            } else {
+                QCOMPARE(shown.message.text, QString::fromUtf8(kTestFailedMessage));
+                QVERIFY2(shown.message.more.contains(sentence), qPrintable(shown.message.more));
+            }
+            if (failure.details != nullptr) {
+                QVERIFY2(shown.message.details.contains(QString::fromUtf8(failure.details)),
+                         qPrintable(shown.message.details));
+            }
+        }
+        const RegistryStore store(storeFile);
+        QVERIFY(LoadSettingsRecord(store) == earlier);
+        const std::optional<ScrambleKey> key = ReadScrambleKey(store);
+        QVERIFY(key.has_value());
+        QCOMPARE(ConfigErr(store, SettingsKeyPath(*key)), std::optional<std::uint32_t>(1));
+    }
+
+    // A port that speaks plain SMTP: the box offers the TLS port. Yes tests
+    // there at once (no second question) and stores on success; No, or a
+    // failure there too, leaves only the failed mark.
+    void theOfferOfTheTlsPortTestsAgainThere_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("rightPassword");
+        QTest::newRow("yes") << true << true;
+        QTest::newRow("no") << false << true;
+        QTest::newRow("yes, then refused there") << true << false;
+    }
+    void theOfferOfTheTlsPortTestsAgainThere() {
+        QFETCH(bool, answer);
+        QFETCH(bool, rightPassword);
+        TempFolder folder;
+        const std::filesystem::path storeFile = folder.Path() / "registry.db";
+        const std::uint16_t tls = m_server->Port("tls");
+        const QString tlsText = QString::number(tls);
+        const int mailsBefore = MailCount();
+        Form form(storeFile, std::chrono::milliseconds(5000), tls);
+        FormFields typed = Entered(m_server->Port("plain"));
+        if (!rightPassword) {
+            typed.password = "not-the-password";
+        }
+        form.Type(typed);
+        form.boxes.answers << true;  // the question; `answer` then takes the offer or not
+        form.Press(answer);
+        const QString offered = QStringLiteral("yes/no: ") + QString::fromUtf8(kTestFailedMessage);
+        QStringList expected{kAsked, offered};
+        if (answer) {
+            expected << (rightPassword ? Ok(kSettingsStoredMessage) : Ok(kTestFailedMessage));
+        }
+        QCOMPARE(form.boxes.shown, expected);
+        QVERIFY(form.boxes.boxes[1].message.more.endsWith(
+            QString::fromStdString(RetryOnImplicitTlsPortQuestion(tlsText.toStdString()))));
+        QCOMPARE(form.Edit(ID_SMTP_PORT)->text(), answer ? tlsText : typed.smtpPortNo);
+        const bool stored = answer && rightPassword;
+        QCOMPARE(MailCount(), mailsBefore + (stored ? 1 : 0));
+        const RegistryStore store(storeFile);
+        const std::optional<std::string> settingsPath = OnlySettingsKey(store);
+        QVERIFY(settingsPath.has_value());
+        QCOMPARE(ConfigErr(store, *settingsPath), std::optional<std::uint32_t>(stored ? 0 : 1));
+        QCOMPARE(store.OpenKey(kBrandKeyPath).has_value(), stored);
+        QCOMPARE(store.OpenKey(*settingsPath)->QueryValue("Password").has_value(), stored);
+        if (stored) {
+            QCOMPARE(LoadSettingsRecord(store).smtpPortNo, tlsText.toStdString());
+        }
     }
 
   private:
