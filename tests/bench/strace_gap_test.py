@@ -32,12 +32,6 @@ CASES = [
       "8 5.003000 +++ exited with 0 +++",
       "7 5.051000 read(3, \"x\", 1) = 1 <0.000010>"],
      50.0, "write", 0.01),
-    ("computing between two quick calls",
-     ["1 2.000000 mremap(0x1, 4096, 8192, MREMAP_MAYMOVE) = 0x2 <0.000050>",
-      "1 2.025000 munmap(0x2, 8192) = 0 <0.000020>",
-      "1 2.026000 exit_group(0) = ?",
-      "1 2.026100 +++ exited with 0 +++"],
-     25.0, "mremap", 0.05),
 ]
 
 
