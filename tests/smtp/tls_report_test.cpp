@@ -103,8 +103,6 @@ TEST(TlsReportTest, EachFailureIsToldApartWithTheCertificateShown) {
          TlsProblem::kUntrustedIssuer, "unable to get local issuer certificate", &kRogue},
         {"self-signed", "self-signed", tls, kTls, ERR_TLS, TlsProblem::kUntrustedIssuer,
          "self-signed certificate", &kSelfSigned},
-        {"expired", "expired", tls, kTls, ERR_TLS, TlsProblem::kExpired, "certificate has expired",
-         &kExpired},
         {"expired, after STARTTLS", "expired", startTls, SECURITY_STARTTLS, ERR_TLS,
          TlsProblem::kExpired, "certificate has expired", &kExpired},
         {"not yet valid", "not-yet-valid", tls, kTls, ERR_TLS, TlsProblem::kNotYetValid,
