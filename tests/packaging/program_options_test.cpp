@@ -37,36 +37,31 @@ Outcome RunProgram(const std::string& program, const std::string& arguments) {
 }
 
 struct Case {
-    const char* program;
-    const char* name;  // as installed, and the manual page's name
+    const char* program;  // named as installed, and as its manual page
     const char* arguments;
     int status;
     const char* outStart;  // what standard output starts with
 };
 
+constexpr const char* kSettings = WAKEBELL_SETTINGS_PROGRAM;
+constexpr const char* kSetup = WAKEBELL_SETUP_PROGRAM;
 const Case kCases[] = {
-    {WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings", "--help", 0, "usage: wakebell-settings "},
-    {WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings", "-h", 0, "usage: wakebell-settings "},
-    {WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings", "--db /nonexistent/x.db --help", 0,
-     "usage: wakebell-settings "},
-    {WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings", "--version", 0,
-     "wakebell-settings " WAKEBELL_VERSION "\n"},
-    {WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings", "--show-password --version", 0,
-     "wakebell-settings " WAKEBELL_VERSION "\n"},
-    {WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings", "--versions", 3, ""},
-    {WAKEBELL_SETUP_PROGRAM, "wakebell-setup", "--help", 0, "usage: wakebell-setup "},
-    {WAKEBELL_SETUP_PROGRAM, "wakebell-setup", "-h", 0, "usage: wakebell-setup "},
-    {WAKEBELL_SETUP_PROGRAM, "wakebell-setup", "--version", 0,
-     "wakebell-setup " WAKEBELL_VERSION "\n"},
-    {WAKEBELL_SETUP_PROGRAM, "wakebell-setup", "-platform xcb --version", 0,
-     "wakebell-setup " WAKEBELL_VERSION "\n"},
-    // Anything else still needs a display.
-    {WAKEBELL_SETUP_PROGRAM, "wakebell-setup", "--versions", 1, ""},
+    {kSettings, "--help", 0, "usage: wakebell-settings "},
+    {kSettings, "-h", 0, "usage: wakebell-settings "},
+    {kSettings, "--db /nonexistent/x.db --help", 0, "usage: wakebell-settings "},
+    {kSettings, "--version", 0, "wakebell-settings " WAKEBELL_VERSION "\n"},
+    {kSettings, "--show-password --version", 0, "wakebell-settings " WAKEBELL_VERSION "\n"},
+    {kSettings, "--versions", 3, ""},
+    {kSetup, "--help", 0, "usage: wakebell-setup "},
+    {kSetup, "-h", 0, "usage: wakebell-setup "},
+    {kSetup, "--version", 0, "wakebell-setup " WAKEBELL_VERSION "\n"},
+    {kSetup, "-platform xcb --version", 0, "wakebell-setup " WAKEBELL_VERSION "\n"},
+    {kSetup, "--versions", 1, ""},  // anything else still needs a display
 };
 
 TEST(ProgramOptionsTest, HelpAndVersionAnswerOnStandardOutputWithoutADisplay) {
     for (const Case& c : kCases) {
-        SCOPED_TRACE(std::string(c.name) + " " + c.arguments);
+        SCOPED_TRACE(std::string(c.program) + " " + c.arguments);
         const Outcome outcome = RunProgram(c.program, c.arguments);
         EXPECT_EQ(outcome.status, c.status);
         if (c.status == 0) {
@@ -83,12 +78,12 @@ TEST(ProgramOptionsTest, HelpAndVersionAnswerOnStandardOutputWithoutADisplay) {
 }
 
 TEST(ProgramOptionsTest, EveryOptionTheHelpNamesIsInTheManualPage) {
-    for (const auto& [program, name] : {std::pair{WAKEBELL_SETTINGS_PROGRAM, "wakebell-settings"},
-                                        std::pair{WAKEBELL_SETUP_PROGRAM, "wakebell-setup"}}) {
-        SCOPED_TRACE(name);
+    for (const char* program : {kSettings, kSetup}) {
+        SCOPED_TRACE(program);
+        const std::string name = std::filesystem::path(program).filename();
         const std::string help = RunProgram(program, "--help").out;
-        const std::string page = ReadFile(std::filesystem::path(WAKEBELL_PACKAGING_DIR) /
-                                          (std::string(name) + ".1.scd"));
+        const std::string page =
+            ReadFile(std::filesystem::path(WAKEBELL_PACKAGING_DIR) / (name + ".1.scd"));
         ASSERT_NE(page, "");
         std::set<std::string> options;
         const std::regex option("(^|[\\s\\[|])(--?[a-z][a-z-]*)");

@@ -113,27 +113,21 @@ TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
     using Texts = std::vector<std::string>;
     const Texts open = {"MAIL FROM:<a@b>\r\n", "DATA\r\n", "354 go\r\n",
                         "state: in transaction -> in data"};
-    const auto join = [](Texts head, const Texts& tail) {
-        head.insert(head.end(), tail.begin(), tail.end());
-        return head;
-    };
     const struct {
         const char* name;
-        Texts texts;
-        Texts logged;
+        Texts texts;   // after open
+        Texts logged;  // after open, each without its CR LF
     } cases[] = {
         {"blocks, then the end of data",
-         join(open, {"Subject: secret\r\n", "body\r\n", "\r\n.\r\n", "250 ok\r\n",
-                     "state: in data -> ready"}),
-         join(open, {"<message data: 23 bytes in 2 blocks>", "\r\n.\r\n", "250 ok",
-                     "state: in data -> ready"})},
+         {"Subject: secret\r\n", "body\r\n", "\r\n.\r\n", "250 ok\r\n", "state: in data -> ready"},
+         {"<message data: 23 bytes in 2 blocks>", "\r\n.", "250 ok", "state: in data -> ready"}},
         {"blocks, then abandoned",
-         join(open, {"secret\r\n", "state: in data -> failed", "state: failed -> no socket"}),
-         join(open, {"<message data: 8 bytes in 1 blocks>", "state: in data -> failed",
-                     "state: failed -> no socket"})},
+         {"secret\r\n", "state: in data -> failed", "state: failed -> no socket"},
+         {"<message data: 8 bytes in 1 blocks>", "state: in data -> failed",
+          "state: failed -> no socket"}},
         {"the client's own summary",
-         join(open, {"<message data: 9 bytes in 3 blocks>", "\r\n.\r\n"}),
-         join(open, {"<message data: 9 bytes in 3 blocks>", "\r\n.\r\n"})},
+         {"<message data: 9 bytes in 3 blocks>", "\r\n.\r\n"},
+         {"<message data: 9 bytes in 3 blocks>", "\r\n."}},
     };
     const TempFolder folder;
     const std::string path = (folder.Path() / "log").string();
@@ -141,16 +135,18 @@ TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
         SCOPED_TRACE(c.name);
         FakeLog log(path);
         SystemLogWriter writer(path);
+        Texts expected;
+        for (const std::string& text : open) {
+            writer.Record(text);
+            expected.push_back(text.ends_with("\r\n") ? text.substr(0, text.size() - 2) : text);
+        }
         for (const std::string& text : c.texts) {
             writer.Record(text);
         }
+        expected.insert(expected.end(), c.logged.begin(), c.logged.end());
         Texts logged;
         while (const std::optional<std::string> record = log.Take()) {
             logged.push_back(Tail(*record));
-        }
-        Texts expected;
-        for (const std::string& text : c.logged) {
-            expected.push_back(text.ends_with("\r\n") ? text.substr(0, text.size() - 2) : text);
         }
         EXPECT_EQ(logged, expected);
     }
