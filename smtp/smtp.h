@@ -15,7 +15,8 @@
 //   304 CRAM-MD5, 305 DIGEST-MD5; a CRAM-MD5 challenge empty or not base64
 //   -> 304; a DIGEST-MD5 challenge not base64 or not RFC 2831's list of
 //   pairs with one nonce -> 207; DIGEST-MD5 response not 334, or the
-//   server's rspauth not the value the password gives -> 306;
+//   server's second challenge not base64 pairs or its rspauth not the value
+//   the password gives -> 306;
 //   the last reply of any mechanism not 235 -> 406; MAIL FROM not 250 ->
 //   300 (521 included), RCPT TO not 250 or 251 -> 309, DATA not 354 -> 307,
 //   the end of data not 250 -> 310. A 521 reply anywhere also sets
@@ -30,9 +31,8 @@
 // 420. GetTlsReport then says which check failed and shows the server's
 // certificate.
 //
-// The connection's stage (no socket, connected, secured, greeted, ready, in
-// a transaction, in data, closing, failed) is kept in one place
-// (smtp/internal/connection.h); whether QUIT is owed and whether the
+// The connection's state (the states listed at SmtpTraceSink) is kept in
+// one place (smtp/internal/connection.h); whether QUIT is owed and whether the
 // connection can still be used are read from it alone, and every change of
 // it is traced (SmtpTraceSink).
 //
@@ -109,8 +109,9 @@ SmtpTraceSink SystemLogTraceSink();
 // What the client is about to do, for an owner that shows progress. Each
 // stage is announced once as it begins, on the client's thread:
 // kConnecting before the host is looked up, kSecuring before a TLS
-// handshake (from the start or after STARTTLS), kLoggingIn before the first
-// AUTH line, kSending before MAIL FROM, kClosing before QUIT.
+// handshake (from the start or after STARTTLS), kLoggingIn once the login
+// and password are known to be there (before a mechanism is chosen, so also
+// when 417 follows), kSending before MAIL FROM, kClosing before QUIT.
 enum class SmtpStage { kConnecting, kSecuring, kLoggingIn, kSending, kClosing };
 using SmtpStageSink = std::function<void(SmtpStage stage)>;
 
@@ -178,8 +179,9 @@ class CSmtp {
     // 414 TLS or verification, 420 an SMTP reply where TLS from the start
     // expected its first record (that reply becomes the last reply), 416
     // STARTTLS not offered, 210 a line too long for the send buffer, 418 a
-    // reply without end, 207/208 DIGEST-MD5, and the reply codes listed at
-    // the top.
+    // reply without end, 207/208 DIGEST-MD5 (and 206 when no random client
+    // nonce can be made), 419 once the owner's abort fires (SetAbort), and
+    // the reply codes listed at the top.
     //
     // Each reply must arrive whole within its command's receive time-out
     // (command_table.h), however the server paces its bytes, else 402. A
