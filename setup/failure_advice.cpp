@@ -119,11 +119,8 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
                             "ふさがれているか、SMTP-PortNoが違う可能性があります。";
             break;
         case ERR_TLS:
-            if (facts.tls.problem != TlsProblem::kPlainText) {
-                advice.reason = TlsReason(facts);
-                break;
-            }
-            [[fallthrough]];
+            advice.reason = TlsReason(facts);
+            break;
         case ERR_TLS_PLAIN_SERVER:
             advice.offerImplicitTlsPort = !SamePort(facts.portText, facts.implicitTlsPort);
             advice.reason = "ポート" + PortName(facts.portText) +
