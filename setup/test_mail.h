@@ -78,8 +78,9 @@ struct TestMailOptions {
     std::chrono::milliseconds waitLimit{0};
     // The Date line's clock; std::time when empty.
     SmtpClock clock;
-    // The client's trace, one text per data block; the system log (data
-    // grouped) when empty.
+    // The client's trace, one text per data block. When empty, the system
+    // log, which gets each mail's data as one summary line (the result's
+    // exchange then records the data in groups of about 4 KiB).
     SmtpTraceSink trace;
     // Where the one-line report goes; null: nowhere.
     std::FILE* report = stdout;
