@@ -126,8 +126,8 @@ TEST(RegistryStoreFirstWriters, StartingTogetherAllSucceedAndKeepTheStore) {
     const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", noShm)
                                            ? "/dev/shm"
                                            : std::filesystem::temp_directory_path();
-    // Enough rounds for each start to have failed almost surely before
-    // writers waited for each other and checked again before moving a store.
+    // Enough rounds that each start would almost surely fail if writers did
+    // not wait for each other and check again before moving a store.
     // Under AddressSanitizer every fork copies a large shadow map, so that
     // build, which looks for other faults, runs a quarter of them.
 #ifdef __SANITIZE_ADDRESS__
