@@ -24,8 +24,9 @@ TEST(SettingsWriterTest, WhatIsWrittenLoadsBackAndFollowsTheLayout) {
     std::optional<RegistryKey> brand = store.CreateKey(kBrandKeyPath);
     ASSERT_TRUE(brand && SetScrambleKeyValues(*brand, key) && brand->Close());
 
-    // 0xFA + 6 wraps to a zero byte, which is kept; 300 bytes outgrow the old
-    // 260-byte buffer; only the low byte of a state counts when loaded.
+    // 0xFA + 6 wraps to a zero byte, which is kept; 300 bytes are more than a
+    // path-sized (260-byte) buffer holds; only the low byte of a state counts
+    // when loaded.
     const std::optional<RegistryKey> stored = store.OpenKey(SettingsKeyPath(key));
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->QueryValue("Password"),
