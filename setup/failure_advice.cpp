@@ -118,9 +118,7 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             advice.reason = "SMTPサーバーから時間内に応答がありませんでした。ファイアウォールでポートが"
                             "ふさがれているか、SMTP-PortNoが違う可能性があります。";
             break;
-        case ERR_TLS:
-            advice.reason = TlsReason(facts);
-            break;
+        case ERR_TLS: advice.reason = TlsReason(facts); break;
         case ERR_TLS_PLAIN_SERVER:
             advice.offerImplicitTlsPort = !SamePort(facts.portText, facts.implicitTlsPort);
             advice.reason = "ポート" + PortName(facts.portText) +
