@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -100,6 +101,22 @@ SqliteDb OpenConnection(const std::filesystem::path& file, int flags,
 // handler: a connection that holds a read and asks to write (as the switch to
 // WAL does on a new file) would otherwise wait for another doing the same.
 // Such steps are repeated by the callers until their deadline.
+// Which file a path names (device and inode): tells a store moved aside
+// and made anew from the same store met twice.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file) {
+    struct stat info {};
+    if (stat(file.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
 bool IsBusy(int rc) {
     const int primary = rc & 0xFF;
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
@@ -411,15 +428,19 @@ RegistryStore::OpenResult RegistryStore::OpenForWriting(
         if (state == StoreFileState::kNotAFile) {
             return OpenResult::kDamaged;
         }
+        const std::optional<FileIdentity> found = IdentityOf(m_file);
         if (state == StoreFileState::kReady) {
             health = ProbeStore(m_file, deadline, false);
             if (health.layout != Layout::kError || health.errorCode != SQLITE_CANTOPEN) {
                 break;
             }
         }
-        // Gone: another writer moved a damaged store aside after this one
-        // created or found the file. Start again on the fresh store.
-        if (Exists(m_file) || !PauseBeforeRetry(deadline)) {
+        // Gone, or replaced: another writer moved a damaged store aside after
+        // this one created or found the file, and may have begun a fresh
+        // store since. Start again on what is there now. The same file still
+        // there is a store that cannot be opened.
+        const std::optional<FileIdentity> now = IdentityOf(m_file);
+        if ((now && now == found) || !PauseBeforeRetry(deadline)) {
             return OpenResult::kFailed;
         }
     }
