@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "setup/test_mail_content.h"
+#include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_error.h"
 
 namespace {
@@ -34,6 +35,16 @@ std::string JoinedNames(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         joined += joined.empty() ? "" : "、";
         joined += ReplyForPerson(name, 100);
+    }
+    return joined;
+}
+
+// The mechanisms the client can log in with, from its own table.
+std::string SupportedMechanisms() {
+    std::string joined;
+    for (const AuthMechanism& mechanism : kAuthMechanisms) {
+        joined += joined.empty() ? "" : "、";
+        joined += mechanism.name;
     }
     return joined;
 }
@@ -144,7 +155,7 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             advice.reason =
                 "サーバーとWakebellに共通のログイン方式がありません。サーバーが提供する方式: " +
                 (facts.mechanisms.empty() ? std::string("なし") : JoinedNames(facts.mechanisms)) +
-                "。Wakebellが使えるのはLOGIN、PLAIN、CRAM-MD5、DIGEST-MD5です。";
+                "。Wakebellが使えるのは" + SupportedMechanisms() + "です。";
             advice.reason = withReply(advice.reason);
             break;
         case ERR_REPLY_MAIL_FROM:
