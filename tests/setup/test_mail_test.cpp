@@ -283,23 +283,54 @@ TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
     EXPECT_TRUE(early.typed.mechanisms.empty());
 }
 
+// A port that greets in plain text (587 at most providers) and wants
+// STARTTLS: TLS from the start meets the greeting, and the test connects
+// again with STARTTLS and delivers; the result is the second connection's
+// and the exchange holds both.
+TEST_F(TestMailServerTest, APlainGreetingIsMetWithStartTlsOnASecondConnection) {
+    const Outcome sent = Send({.port = Port("starttls"), .typed = true});
+    EXPECT_EQ(sent.report, "Mail was send successfully.\n");
+    EXPECT_EQ(sent.typed.result, 0);
+    EXPECT_TRUE(sent.typed.startTlsAfterPlainGreeting);
+    EXPECT_EQ(sent.typed.lastReply, "250 OK");
+    EXPECT_EQ(sent.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
+    EXPECT_EQ(sent.typed.tls.problem, TlsProblem::kNone);
+    EXPECT_EQ(sent.stages,
+              (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kConnecting,
+                      SmtpStage::kSecuring, SmtpStage::kLoggingIn, SmtpStage::kSending,
+                      SmtpStage::kClosing}));
+    EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
+    const std::string& exchange = sent.typed.exchange;
+    const std::size_t retry = exchange.find(kStartTlsRetryLine);
+    ASSERT_NE(retry, std::string::npos) << exchange;
+    EXPECT_TRUE(exchange.starts_with("220 test.invalid ")) << exchange;
+    EXPECT_LT(exchange.find("tls: plain text: "), retry);
+    EXPECT_GT(exchange.find("STARTTLS\r\n220 "), retry);
+    EXPECT_TRUE(exchange.ends_with("QUIT\r\n221 Bye\r\n")) << exchange;
+}
+
 // A failed handshake leaves its report in the result: a plain listener met
-// with TLS from the start (420, its greeting as the last reply), and a
-// certificate out of date (414, the certificate shown).
+// with TLS from the start, which offers no STARTTLS either (416 on the
+// second connection, whose EHLO reply is the last), and a certificate out
+// of date (414, the certificate shown), which is not tried again.
 TEST_F(TestMailServerTest, AFailedHandshakeIsReportedWithWhatTheServerShowed) {
     const Outcome plain = Send({.port = Port("plain"), .securityMode = 1, .typed = true});
-    EXPECT_EQ(plain.report, "Error: The server answered in plain text where TLS was expected.\n");
-    EXPECT_EQ(plain.typed.code, ERR_TLS_PLAIN_SERVER);
-    EXPECT_EQ(plain.typed.tls.problem, TlsProblem::kPlainText);
-    EXPECT_TRUE(plain.typed.lastReply.starts_with("220 test.invalid ")) << plain.typed.lastReply;
-    EXPECT_EQ(plain.typed.lastStage, SmtpStage::kSecuring);
-    EXPECT_TRUE(plain.typed.mechanisms.empty());
-    EXPECT_NE(plain.typed.exchange.find("tls: plain text: "), std::string::npos);
+    EXPECT_EQ(plain.report, "Error: The STARTTLS command is not supported by the server.\n");
+    EXPECT_EQ(plain.typed.code, ERR_STARTTLS_UNSUPPORTED);
+    EXPECT_TRUE(plain.typed.startTlsAfterPlainGreeting);
+    EXPECT_EQ(plain.typed.tls.problem, TlsProblem::kNone);
+    EXPECT_TRUE(plain.typed.lastReply.starts_with("250-test.invalid")) << plain.typed.lastReply;
+    EXPECT_EQ(plain.typed.lastStage, SmtpStage::kClosing);
+    EXPECT_EQ(plain.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
+    EXPECT_LT(plain.typed.exchange.find("tls: plain text: "),
+              plain.typed.exchange.find(kStartTlsRetryLine));
 
     ScriptServer expired({StartTls()}, Certificate("expired.pem"), Certificate("expired.key"));
     const Outcome old =
         Send({.port = std::to_string(expired.Port()), .securityMode = 1, .typed = true});
     EXPECT_EQ(old.typed.code, ERR_TLS);
+    EXPECT_FALSE(old.typed.startTlsAfterPlainGreeting);
+    EXPECT_EQ(old.stages, (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring}));
     EXPECT_EQ(old.typed.tls.problem, TlsProblem::kExpired);
     ASSERT_TRUE(old.typed.tls.certificate.has_value());
     EXPECT_EQ(old.typed.tls.certificate->notAfter, "2020-01-02 00:00:00 UTC");
@@ -414,6 +445,56 @@ TEST_F(TestMailTest, AFailedQuitAfterTheMailIsAFailure) {
         EXPECT_EQ(sent.report, c.report);
         ASSERT_FALSE(sent.stages.empty()) << "never connected; the server would wait for ever";
         EXPECT_EQ(sent.stages.back(), SmtpStage::kClosing);
+        EXPECT_EQ(server.Heard(), server.Expected());
+    }
+}
+
+// After a plain greeting, the second connection wants TLS: a server that
+// does not offer STARTTLS (416), refuses it (413) or fails its handshake
+// (414, the certificate checked as for TLS from the start) hears nothing
+// more in clear text than EHLO, STARTTLS and QUIT: no AUTH, no MAIL.
+TEST_F(TestMailTest, TheStartTlsConnectionGoesNoFurtherWithoutTls) {
+    const std::string ehlo = std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n";
+    const std::string offers = "250-plain.test\r\n250-AUTH PLAIN LOGIN\r\n";
+    const ScriptStep quit = Hear("QUIT\r\n", "221 bye\r\n");
+    const TestCertificates certificates;
+    const struct {
+        const char* name;
+        std::vector<ScriptStep> second;
+        std::int32_t code;
+        Stages stagesThere;
+    } cases[] = {
+        {"not offered",
+         {Hear(ehlo, offers + "250 8BITMIME\r\n"), quit},
+         ERR_STARTTLS_UNSUPPORTED,
+         {SmtpStage::kClosing}},
+        {"refused",
+         {Hear(ehlo, offers + "250 STARTTLS\r\n"),
+          Hear("STARTTLS\r\n", "454 4.7.0 TLS not available due to local problem\r\n"), quit},
+         ERR_REPLY_STARTTLS,
+         {SmtpStage::kClosing}},
+        {"bad certificate",
+         {Hear(ehlo, offers + "250 STARTTLS\r\n"), Hear("STARTTLS\r\n", "220 go ahead\r\n"),
+          StartTls()},
+         ERR_TLS,
+         {SmtpStage::kSecuring}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The first connection: a plain greeting met by a ClientHello.
+        std::vector<ScriptStep> script = {Say("220 plain.test ESMTP\r\n"), Await(),
+                                          NextConnection(), Say("220 plain.test ESMTP\r\n")};
+        script.insert(script.end(), c.second.begin(), c.second.end());
+        ScriptServer server(script, certificates.File("expired.pem"),
+                            certificates.File("expired.key"));
+        const Outcome failed =
+            Send({.port = std::to_string(server.Port()), .securityMode = 1, .typed = true});
+        EXPECT_EQ(failed.typed.code, c.code);
+        EXPECT_EQ(failed.report, "Error: " + ECSmtp(c.code).Describe() + ".\n");
+        EXPECT_TRUE(failed.typed.startTlsAfterPlainGreeting);
+        Stages stages = {SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kConnecting};
+        stages.insert(stages.end(), c.stagesThere.begin(), c.stagesThere.end());
+        EXPECT_EQ(failed.stages, stages);
         EXPECT_EQ(server.Heard(), server.Expected());
     }
 }
