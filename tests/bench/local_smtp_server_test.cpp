@@ -2,17 +2,14 @@
 // its session ticket before the greeting (what makes a client's delayed ACK
 // show as a stall), and it counts what each session delivered, which the
 // mail benchmark trusts to tell that a client carried the whole message.
-// Its STARTTLS port is driven by the test mail itself.
 #include "bench/local_smtp_server.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -22,9 +19,6 @@
 
 #include "bench/throwaway_certificates.h"
 #include "codec/base64.h"
-#include "setup/test_mail.h"
-#include "setup/test_mail_content.h"
-#include "tests/settings/temp_folder.h"
 
 namespace {
 
@@ -117,42 +111,6 @@ TEST(LocalSmtpServerTest, SendsTheTicketBeforeTheGreetingAndCountsWhatWasDeliver
     EXPECT_EQ(sessions[0].messageBytes, delivered.size());
     EXPECT_EQ(sessions[0].bodyBytes, std::string(".dot\r\nbody\r\n").size());
     EXPECT_EQ(server.LastMessage(), delivered);
-    EXPECT_EQ(server.failures(), 0U);
-}
-
-// The STARTTLS port as the mail benchmark uses it: the test mail's TLS from
-// the start meets the plain greeting and its STARTTLS connection delivers;
-// the server counts one connection begun with TLS and one session, no
-// failure.
-TEST(LocalSmtpServerTest, AStartTlsPortTakesTheTestMailOnItsSecondConnection) {
-    const ThrowawayCertificates certificates = MakeThrowawayCertificates("127.0.0.1");
-    const TempFolder folder;
-    const std::string caFile = (folder.Path() / "ca.pem").string();
-    AppendPem(certificates.authority.get(), caFile);
-    setenv("SSL_CERT_FILE", caFile.c_str(), 1);
-    LocalSmtpServer server(certificates.server.get(), certificates.serverKey.get(), kLogin,
-                           kPassword, LocalSmtpServer::Security::kStartTls);
-    TestMailOptions options;
-    options.trace = [](std::string_view) {};
-    options.report = nullptr;
-    options.waitLimit = std::chrono::seconds(10);  // a fault fails, not hangs
-    const TestMailResult sent = SendTestMail({.host = "127.0.0.1",
-                                              .portText = std::to_string(server.port()),
-                                              .login = kLogin,
-                                              .password = kPassword,
-                                              .recipient = RecipientAddress("b@example.invalid"),
-                                              .sender = SenderAddress("a@example.invalid"),
-                                              .subject = kTestMailSubject,
-                                              .boundary = kTestMailBoundary,
-                                              .security = SECURITY_TLS,
-                                              .body = TestMailBody::TestLines()},
-                                             options);
-    EXPECT_EQ(sent.code, ERR_NONE) << sent.lastReply;
-    EXPECT_TRUE(sent.startTlsAfterPlainGreeting);
-    const std::vector<LocalSmtpServer::Session> sessions = server.TakeSessions(1);
-    ASSERT_EQ(sessions.size(), 1U);
-    EXPECT_EQ(sessions[0].messages, 1U);
-    EXPECT_EQ(server.TlsFirstConnections(), 1U);
     EXPECT_EQ(server.failures(), 0U);
 }
 

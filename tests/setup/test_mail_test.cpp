@@ -283,18 +283,13 @@ TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
     EXPECT_TRUE(early.typed.mechanisms.empty());
 }
 
-// A port that greets in plain text (587 at most providers) and wants
-// STARTTLS: TLS from the start meets the greeting, and the test connects
-// again with STARTTLS and delivers; the result is the second connection's
-// and the exchange holds both.
+// A port that greets in plain text and wants STARTTLS (587): TLS from the
+// start meets the greeting, and the test connects again with STARTTLS and
+// delivers; one report line, and the exchange holds both connections.
 TEST_F(TestMailServerTest, APlainGreetingIsMetWithStartTlsOnASecondConnection) {
     const Outcome sent = Send({.port = Port("starttls"), .typed = true});
     EXPECT_EQ(sent.report, "Mail was send successfully.\n");
-    EXPECT_EQ(sent.typed.result, 0);
     EXPECT_TRUE(sent.typed.startTlsAfterPlainGreeting);
-    EXPECT_EQ(sent.typed.lastReply, "250 OK");
-    EXPECT_EQ(sent.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
-    EXPECT_EQ(sent.typed.tls.problem, TlsProblem::kNone);
     EXPECT_EQ(sent.stages,
               (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kConnecting,
                       SmtpStage::kSecuring, SmtpStage::kLoggingIn, SmtpStage::kSending,
@@ -302,11 +297,8 @@ TEST_F(TestMailServerTest, APlainGreetingIsMetWithStartTlsOnASecondConnection) {
     EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
     const std::string& exchange = sent.typed.exchange;
     const std::size_t retry = exchange.find(kStartTlsRetryLine);
-    ASSERT_NE(retry, std::string::npos) << exchange;
-    EXPECT_TRUE(exchange.starts_with("220 test.invalid ")) << exchange;
-    EXPECT_LT(exchange.find("tls: plain text: "), retry);
-    EXPECT_GT(exchange.find("STARTTLS\r\n220 "), retry);
-    EXPECT_TRUE(exchange.ends_with("QUIT\r\n221 Bye\r\n")) << exchange;
+    EXPECT_LT(exchange.find("tls: plain text: "), retry) << exchange;
+    EXPECT_GT(exchange.find("STARTTLS\r\n220 "), retry) << exchange;
 }
 
 // A failed handshake leaves its report in the result: a plain listener met
@@ -318,18 +310,14 @@ TEST_F(TestMailServerTest, AFailedHandshakeIsReportedWithWhatTheServerShowed) {
     EXPECT_EQ(plain.report, "Error: The STARTTLS command is not supported by the server.\n");
     EXPECT_EQ(plain.typed.code, ERR_STARTTLS_UNSUPPORTED);
     EXPECT_TRUE(plain.typed.startTlsAfterPlainGreeting);
-    EXPECT_EQ(plain.typed.tls.problem, TlsProblem::kNone);
     EXPECT_TRUE(plain.typed.lastReply.starts_with("250-test.invalid")) << plain.typed.lastReply;
     EXPECT_EQ(plain.typed.lastStage, SmtpStage::kClosing);
     EXPECT_EQ(plain.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
-    EXPECT_LT(plain.typed.exchange.find("tls: plain text: "),
-              plain.typed.exchange.find(kStartTlsRetryLine));
 
     ScriptServer expired({StartTls()}, Certificate("expired.pem"), Certificate("expired.key"));
     const Outcome old =
         Send({.port = std::to_string(expired.Port()), .securityMode = 1, .typed = true});
     EXPECT_EQ(old.typed.code, ERR_TLS);
-    EXPECT_FALSE(old.typed.startTlsAfterPlainGreeting);
     EXPECT_EQ(old.stages, (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring}));
     EXPECT_EQ(old.typed.tls.problem, TlsProblem::kExpired);
     ASSERT_TRUE(old.typed.tls.certificate.has_value());
@@ -455,46 +443,32 @@ TEST_F(TestMailTest, AFailedQuitAfterTheMailIsAFailure) {
 // more in clear text than EHLO, STARTTLS and QUIT: no AUTH, no MAIL.
 TEST_F(TestMailTest, TheStartTlsConnectionGoesNoFurtherWithoutTls) {
     const std::string ehlo = std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n";
-    const std::string offers = "250-plain.test\r\n250-AUTH PLAIN LOGIN\r\n";
+    const std::string offers = "250-plain.test\r\n250-AUTH PLAIN LOGIN\r\n250 ";
     const ScriptStep quit = Hear("QUIT\r\n", "221 bye\r\n");
+    const ScriptStep startTls = Hear(ehlo, offers + "STARTTLS\r\n");
     const TestCertificates certificates;
     const struct {
-        const char* name;
-        std::vector<ScriptStep> second;
         std::int32_t code;
-        Stages stagesThere;
+        std::vector<ScriptStep> second;
     } cases[] = {
-        {"not offered",
-         {Hear(ehlo, offers + "250 8BITMIME\r\n"), quit},
-         ERR_STARTTLS_UNSUPPORTED,
-         {SmtpStage::kClosing}},
-        {"refused",
-         {Hear(ehlo, offers + "250 STARTTLS\r\n"),
-          Hear("STARTTLS\r\n", "454 4.7.0 TLS not available due to local problem\r\n"), quit},
-         ERR_REPLY_STARTTLS,
-         {SmtpStage::kClosing}},
-        {"bad certificate",
-         {Hear(ehlo, offers + "250 STARTTLS\r\n"), Hear("STARTTLS\r\n", "220 go ahead\r\n"),
-          StartTls()},
-         ERR_TLS,
-         {SmtpStage::kSecuring}},
+        {ERR_STARTTLS_UNSUPPORTED, {Hear(ehlo, offers + "8BITMIME\r\n"), quit}},
+        {ERR_REPLY_STARTTLS,
+         {startTls, Hear("STARTTLS\r\n", "454 4.7.0 TLS not available due to local problem\r\n"),
+          quit}},
+        {ERR_TLS, {startTls, Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls()}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        // The first connection: a plain greeting met by a ClientHello.
-        std::vector<ScriptStep> script = {Say("220 plain.test ESMTP\r\n"), Await(),
-                                          NextConnection(), Say("220 plain.test ESMTP\r\n")};
+        SCOPED_TRACE(c.code);
+        // First a plain greeting that meets a ClientHello.
+        std::vector<ScriptStep> script = {Say("220 plain.test\r\n"), Await(), NextConnection(),
+                                          Say("220 plain.test\r\n")};
         script.insert(script.end(), c.second.begin(), c.second.end());
         ScriptServer server(script, certificates.File("expired.pem"),
                             certificates.File("expired.key"));
         const Outcome failed =
             Send({.port = std::to_string(server.Port()), .securityMode = 1, .typed = true});
         EXPECT_EQ(failed.typed.code, c.code);
-        EXPECT_EQ(failed.report, "Error: " + ECSmtp(c.code).Describe() + ".\n");
         EXPECT_TRUE(failed.typed.startTlsAfterPlainGreeting);
-        Stages stages = {SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kConnecting};
-        stages.insert(stages.end(), c.stagesThere.begin(), c.stagesThere.end());
-        EXPECT_EQ(failed.stages, stages);
         EXPECT_EQ(server.Heard(), server.Expected());
     }
 }
