@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
@@ -47,12 +48,13 @@ bool PlainMatches(std::string_view encoded, const std::string& login, const std:
            message.compare(second + 1, std::string::npos, password) == 0;
 }
 
-// Lines of a TLS stream. A mail of many short lines comes in records of
-// 16 KiB, so the reader takes whole records and moves past each line instead
-// of erasing it: the server must keep pace with the fastest client.
+// Lines of a TLS stream, or of the plain socket fd when tls is null. A mail
+// of many short lines comes in records of 16 KiB, so the reader takes whole
+// records and moves past each line instead of erasing it: the server must
+// keep pace with the fastest client.
 class LineReader {
   public:
-    explicit LineReader(SSL* tls) : m_tls(tls) {}
+    explicit LineReader(SSL* tls, int fd = -1) : m_tls(tls), m_fd(fd) {}
 
     // The next line without its CR LF, valid until the next call; false at
     // the end of the connection or for a line of more than 64 KiB.
@@ -76,8 +78,16 @@ class LineReader {
             const std::size_t kept = m_pending.size();
             m_pending.resize(kept + kChunk);
             std::size_t got = 0;
-            if (SSL_read_ex(m_tls, m_pending.data() + kept, kChunk, &got) != 1) {
-                return false;
+            if (m_tls != nullptr) {
+                if (SSL_read_ex(m_tls, m_pending.data() + kept, kChunk, &got) != 1) {
+                    return false;
+                }
+            } else {
+                const ssize_t read = recv(m_fd, m_pending.data() + kept, kChunk, 0);
+                if (read <= 0) {
+                    return false;
+                }
+                got = static_cast<std::size_t>(read);
             }
             m_pending.resize(kept + got);
         }
@@ -87,6 +97,7 @@ class LineReader {
     static constexpr std::size_t kChunk = 16384;  // one whole TLS record
 
     SSL* m_tls;
+    int m_fd;
     std::string m_pending;
     std::size_t m_start = 0;  // where the next line begins
     std::size_t m_scan = 0;   // where the search for its CR LF goes on
@@ -103,6 +114,59 @@ bool SendTicket(SSL* tls) {
 bool Reply(SSL* tls, std::string_view text) {
     std::size_t written = 0;
     return SSL_write_ex(tls, text.data(), text.size(), &written) == 1 && written == text.size();
+}
+
+bool PlainReply(int fd, std::string_view text) {
+    return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
+
+constexpr std::string_view kGreeting = "220 bench.invalid ESMTP ready\r\n";
+
+enum class PlainEnd { kUpgraded, kTlsFirst, kFailed };
+
+// The clear-text part of a STARTTLS port: the greeting, EHLO and STARTTLS,
+// then the handshake over fd and the ticket.
+PlainEnd ServeUntilStartTls(int fd, SSL* tls) {
+    if (!PlainReply(fd, kGreeting)) {
+        return PlainEnd::kFailed;
+    }
+    // RFC 8446 5.1: a TLS connection begins with a record of content type
+    // handshake (22), which no SMTP command begins with.
+    unsigned char first = 0;
+    if (recv(fd, &first, 1, MSG_PEEK) != 1) {
+        return PlainEnd::kFailed;
+    }
+    if (first == 22) {
+        std::array<char, 4096> ignored{};
+        while (recv(fd, ignored.data(), ignored.size(), 0) > 0) {
+        }
+        return PlainEnd::kTlsFirst;
+    }
+    LineReader reader(nullptr, fd);
+    std::string_view line;
+    while (reader.Next(line)) {
+        bool sent = false;
+        if (StartsWithNoCase(line, "EHLO ")) {
+            sent = PlainReply(fd, "250-bench.invalid\r\n250-STARTTLS\r\n250 8BITMIME\r\n");
+        } else if (StartsWithNoCase(line, "STARTTLS") && line.size() == 8) {
+            // RFC 3207 4: "After receiving a 220 response to a STARTTLS
+            // command, the client MUST start the TLS negotiation before
+            // giving any other SMTP commands", so the reader holds nothing.
+            return PlainReply(fd, "220 2.0.0 Ready to start TLS\r\n") && SSL_accept(tls) == 1 &&
+                           SendTicket(tls)
+                       ? PlainEnd::kUpgraded
+                       : PlainEnd::kFailed;
+        } else if (StartsWithNoCase(line, "QUIT")) {
+            PlainReply(fd, "221 2.0.0 Bye\r\n");
+            return PlainEnd::kFailed;
+        } else {
+            sent = PlainReply(fd, "530 5.7.0 Must issue a STARTTLS command first\r\n");
+        }
+        if (!sent) {
+            return PlainEnd::kFailed;
+        }
+    }
+    return PlainEnd::kFailed;
 }
 
 // Reads a message after the 354 up to the line "." and counts it into
@@ -139,10 +203,11 @@ bool ReadMessage(LineReader& reader, LocalSmtpServer::Session& record, std::stri
 }  // namespace
 
 LocalSmtpServer::LocalSmtpServer(X509* certificate, EVP_PKEY* key, std::string login,
-                                 std::string password)
+                                 std::string password, Security security)
     : m_login(std::move(login)),
       m_password(std::move(password)),
-      m_context(SSL_CTX_new(TLS_server_method())) {
+      m_context(SSL_CTX_new(TLS_server_method())),
+      m_security(security) {
     if (!m_context || SSL_CTX_set_min_proto_version(m_context.get(), TLS1_2_VERSION) != 1 ||
         SSL_CTX_use_certificate(m_context.get(), certificate) != 1 ||
         SSL_CTX_use_PrivateKey(m_context.get(), key) != 1 ||
@@ -180,6 +245,7 @@ LocalSmtpServer::~LocalSmtpServer() {
 void LocalSmtpServer::Reset() {
     const std::lock_guard lock(m_mutex);
     m_sessions.clear();
+    m_tlsFirst = 0;
 }
 
 std::vector<double> LocalSmtpServer::Take(std::size_t count) {
@@ -222,11 +288,15 @@ void LocalSmtpServer::Serve() {
         const timeval limit{10, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         Session record;
-        const bool served = ServeConnection(fd, record);
+        const Outcome outcome = ServeConnection(fd, record);
         close(fd);
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
-        if (!served) {
+        if (outcome == Outcome::kTlsFirst) {
+            ++m_tlsFirst;
+            continue;
+        }
+        if (outcome == Outcome::kFailed) {
             ++m_failures;
         }
         record.millis = took.count();
@@ -238,12 +308,19 @@ void LocalSmtpServer::Serve() {
     }
 }
 
-bool LocalSmtpServer::ServeConnection(int fd, Session& record) {
+LocalSmtpServer::Outcome LocalSmtpServer::ServeConnection(int fd, Session& record) {
     const std::unique_ptr<SSL, SslFree> owned(SSL_new(m_context.get()));
     SSL* tls = owned.get();
-    if (tls == nullptr || SSL_set_fd(tls, fd) != 1 || SSL_accept(tls) != 1 || !SendTicket(tls) ||
-        !Reply(tls, "220 bench.invalid ESMTP ready\r\n")) {
-        return false;
+    if (tls == nullptr || SSL_set_fd(tls, fd) != 1) {
+        return Outcome::kFailed;
+    }
+    if (m_security == Security::kStartTls) {
+        const PlainEnd plain = ServeUntilStartTls(fd, tls);
+        if (plain != PlainEnd::kUpgraded) {
+            return plain == PlainEnd::kTlsFirst ? Outcome::kTlsFirst : Outcome::kFailed;
+        }
+    } else if (SSL_accept(tls) != 1 || !SendTicket(tls) || !Reply(tls, kGreeting)) {
+        return Outcome::kFailed;
     }
     LineReader reader(tls);
     std::string_view line;
@@ -275,7 +352,7 @@ bool LocalSmtpServer::ServeConnection(int fd, Session& record) {
         } else if (StartsWithNoCase(line, "DATA") && line.size() == 4) {
             if (!Reply(tls, "354 End data with <CR><LF>.<CR><LF>\r\n") ||
                 !ReadMessage(reader, record, m_keepMessages ? &message : nullptr)) {
-                return false;
+                return Outcome::kFailed;
             }
             if (m_keepMessages) {
                 const std::lock_guard lock(m_mutex);
@@ -286,13 +363,13 @@ bool LocalSmtpServer::ServeConnection(int fd, Session& record) {
         } else if (StartsWithNoCase(line, "QUIT")) {
             Reply(tls, "221 2.0.0 Bye\r\n");
             SSL_shutdown(tls);
-            return authenticated;
+            return authenticated ? Outcome::kServed : Outcome::kFailed;
         } else {
             sent = Reply(tls, "502 5.5.2 Command not implemented\r\n");
         }
         if (!sent) {
-            return false;
+            return Outcome::kFailed;
         }
     }
-    return false;
+    return Outcome::kFailed;
 }

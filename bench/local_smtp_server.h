@@ -7,6 +7,14 @@
 // answers 250) and QUIT (221, then it closes); anything else gets 502. Each
 // reply goes out in one TLS record.
 //
+// With Security::kStartTls it is a submission port of the other kind: it
+// greets in clear text, offers STARTTLS (and no AUTH) in its EHLO reply,
+// answers every other command but QUIT with 530 until STARTTLS, and then
+// serves as above without a second greeting (RFC 3207). A client that
+// begins with a TLS handshake instead (its first byte a handshake record)
+// meets the plain greeting; the server waits for it to close and counts
+// that connection in TlsFirstConnections(), not as a session.
+//
 // It writes to the connection as common mail servers do (Postfix among
 // them): Nagle's algorithm stays on (no TCP_NODELAY), and over TLS 1.3 it
 // sends one session ticket on its own, after the handshake and before the
@@ -48,9 +56,12 @@ class LocalSmtpServer {
         std::uint64_t bodyBytes = 0;
     };
 
+    enum class Security { kTlsFromStart, kStartTls };
+
     // Starts listening on an ephemeral port of 127.0.0.1 and serving.
     // Throws std::runtime_error when the socket or the TLS context fails.
-    LocalSmtpServer(X509* certificate, EVP_PKEY* key, std::string login, std::string password);
+    LocalSmtpServer(X509* certificate, EVP_PKEY* key, std::string login, std::string password,
+                    Security security = Security::kTlsFromStart);
     // Stops accepting and waits for the serving thread.
     ~LocalSmtpServer();
 
@@ -59,7 +70,7 @@ class LocalSmtpServer {
 
     std::uint16_t port() const noexcept { return m_port; }
 
-    // Forgets the sessions recorded so far.
+    // Forgets the sessions recorded so far and the TLS-first connections.
     void Reset();
     // Waits until at least count sessions have ended since the last Reset or
     // Take (at most 30 s, then throws std::runtime_error), and returns the
@@ -73,15 +84,20 @@ class LocalSmtpServer {
     std::string LastMessage();
     // Sessions that ended without both a 235 and a QUIT, since the start.
     std::size_t failures() const noexcept { return m_failures.load(); }
+    // kStartTls: connections begun with a TLS handshake, which met the plain
+    // greeting, since the last Reset.
+    std::size_t TlsFirstConnections() const noexcept { return m_tlsFirst.load(); }
 
   private:
     struct SslCtxFree {
         void operator()(SSL_CTX* context) const noexcept { SSL_CTX_free(context); }
     };
 
+    enum class Outcome { kServed, kFailed, kTlsFirst };
+
     void Serve();
-    // One connection; true when it authenticated and said QUIT.
-    bool ServeConnection(int fd, Session& record);
+    // One connection; kServed when it authenticated and said QUIT.
+    Outcome ServeConnection(int fd, Session& record);
 
     std::string m_login;
     std::string m_password;
@@ -89,7 +105,9 @@ class LocalSmtpServer {
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
+    Security m_security;
     std::atomic<std::size_t> m_failures{0};
+    std::atomic<std::size_t> m_tlsFirst{0};
     std::mutex m_mutex;
     std::condition_variable m_ended;
     std::vector<Session> m_sessions;  // guarded by m_mutex

@@ -7,7 +7,10 @@
 //
 // Two servers, in the same run: the local one in this process (which writes
 // as common mail servers do: Nagle's algorithm on, its TLS 1.3 session
-// ticket before the greeting), and, given --postfix-port=PORT and
+// ticket before the greeting; a second instance of it greets in clear text
+// and wants STARTTLS, as port 587 does, where the test mail's TLS from the
+// start meets the plain greeting and connects again with STARTTLS, and curl
+// says STARTTLS at once), and, given --postfix-port=PORT and
 // --postfix-ca=FILE, a Postfix on 127.0.0.1 (scripts/bench-postfix.sh sets
 // one up). The local server gets the test mail (five short lines) and mails
 // of 25,000, 50,000 and 100,000 body lines of 70 characters, so that the time
@@ -89,6 +92,8 @@ struct Target {
     // The server in this process, which also times and counts the sessions;
     // null for a server of another process.
     LocalSmtpServer* local = nullptr;
+    // The server greets in clear text and wants STARTTLS.
+    bool startTls = false;
 };
 
 struct Setup {
@@ -98,6 +103,7 @@ struct Setup {
     std::string traceDir;                     // empty: no timestamped traces
     std::map<std::string, Message> messages;  // by the body argument
     std::unique_ptr<LocalSmtpServer> server;
+    std::unique_ptr<LocalSmtpServer> startTlsServer;
     std::vector<Target> targets;
 };
 Setup* g_setup = nullptr;
@@ -118,9 +124,9 @@ std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-Target MakeTarget(std::string name, std::uint16_t port, std::string caFile,
-                  LocalSmtpServer* local) {
-    Target target{std::move(name), port, std::move(caFile), {}, local};
+Target MakeTarget(std::string name, std::uint16_t port, std::string caFile, LocalSmtpServer* local,
+                  bool startTls = false) {
+    Target target{std::move(name), port, std::move(caFile), {}, local, startTls};
     for (char** variable = environ; *variable != nullptr; ++variable) {
         if (!std::string_view(*variable).starts_with("SSL_CERT_FILE=")) {
             target.ourEnvironment.emplace_back(*variable);
@@ -133,10 +139,11 @@ Target MakeTarget(std::string name, std::uint16_t port, std::string caFile,
 std::vector<std::string> Command(const Target& target, Client client, const std::string& body) {
     const std::string port = std::to_string(target.port);
     if (client == Client::kCurl) {
+        // --ssl-reqd with smtp:// is STARTTLS, required.
         return {"curl", "--silent", "--show-error", "--ssl-reqd",
-                "smtps://" + std::string(kHost) + ":" + port, "--cacert", target.caFile,
-                "--mail-from", kBenchSender, "--mail-rcpt", kBenchRecipient, "--user",
-                std::string(kLogin) + ":" + kPassword,
+                (target.startTls ? "smtp://" : "smtps://") + std::string(kHost) + ":" + port,
+                "--cacert", target.caFile, "--mail-from", kBenchSender, "--mail-rcpt",
+                kBenchRecipient, "--user", std::string(kLogin) + ":" + kPassword,
                 // Like CSmtp, AUTH PLAIN with the response on the AUTH line.
                 "--login-options", "AUTH=PLAIN", "--sasl-ir", "--upload-file",
                 g_setup->messages.at(body).file};
@@ -241,7 +248,7 @@ constexpr std::size_t kClientCount = std::size(kClients);
 // order, are in order) and gives each client's server times into serverMs;
 // false (with the benchmark's error set) when a run did not deliver the
 // whole message or a session failed.
-bool CheckLocalServer(benchmark::State& state, LocalSmtpServer& server,
+bool CheckLocalServer(benchmark::State& state, LocalSmtpServer& server, bool startTls,
                       const std::vector<std::size_t>& order, const Message& message,
                       std::size_t failuresBefore, std::vector<double> (&serverMs)[kClientCount]) {
     const std::vector<LocalSmtpServer::Session> sessions = server.TakeSessions(order.size());
@@ -259,6 +266,16 @@ bool CheckLocalServer(benchmark::State& state, LocalSmtpServer& server,
     }
     if (server.failures() != failuresBefore) {
         state.SkipWithError("the server saw sessions without AUTH or QUIT");
+        return false;
+    }
+    // Against a STARTTLS port each run of ours costs one connection more
+    // (TLS from the start meets the plain greeting), curl's none.
+    std::size_t ourRuns = 0;
+    for (const std::size_t c : order) {
+        ourRuns += kClients[c].client == Client::kCurl ? 0 : 1;
+    }
+    if (server.TlsFirstConnections() != (startTls ? ourRuns : 0)) {
+        state.SkipWithError("the server saw other connections begun with TLS than expected");
         return false;
     }
     return true;
@@ -294,8 +311,8 @@ void MailRuns(benchmark::State& state, const Target& target, const std::string& 
         ++round;
     }
     std::vector<double> serverMs[kClientCount];
-    if (target.local != nullptr &&
-        !CheckLocalServer(state, *target.local, order, message, failuresBefore, serverMs)) {
+    if (target.local != nullptr && !CheckLocalServer(state, *target.local, target.startTls, order,
+                                                     message, failuresBefore, serverMs)) {
         return;
     }
     state.counters["lines"] = body == kTestMail ? 5 : std::strtod(body.c_str(), nullptr);
@@ -430,10 +447,15 @@ int main(int argc, char** argv) {
         AppendPem(certificates.authority.get(), caFile);
         setup.server = std::make_unique<LocalSmtpServer>(
             certificates.server.get(), certificates.serverKey.get(), kLogin, kPassword);
+        setup.startTlsServer = std::make_unique<LocalSmtpServer>(
+            certificates.server.get(), certificates.serverKey.get(), kLogin, kPassword,
+            LocalSmtpServer::Security::kStartTls);
         // Registered cases keep a reference to their target: no reallocation.
-        setup.targets.reserve(2);
+        setup.targets.reserve(3);
         setup.targets.push_back(
             MakeTarget("Local", setup.server->port(), caFile, setup.server.get()));
+        setup.targets.push_back(MakeTarget("LocalStartTls", setup.startTlsServer->port(), caFile,
+                                           setup.startTlsServer.get(), true));
         if (options.postfixPort != 0) {
             setup.targets.push_back(
                 MakeTarget("Postfix", options.postfixPort, options.postfixCa, nullptr));
@@ -449,6 +471,9 @@ int main(int argc, char** argv) {
         for (const char* body : kLargeMails) {
             Register(local, body, kLargeMailRuns);
         }
+        // The test mail alone: what a second connection costs does not grow
+        // with the body.
+        Register(setup.targets[1], kTestMail, kTestMailRuns);
         if (options.postfixPort != 0) {
             const Target& postfix = setup.targets.back();
             for (const char* body : kPostfixMails) {
@@ -464,6 +489,7 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
 
+        setup.startTlsServer.reset();
         setup.server.reset();
         g_setup = nullptr;
     } catch (const std::exception& failure) {

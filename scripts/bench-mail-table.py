@@ -8,7 +8,10 @@ time per body line, the largest resident set, system calls of one run and the
 longest time between two system calls in a traced run (when the benchmark had
 --trace-dir); then the ratios, and the targets: ours at most 0.5 of curl's
 wall time for the test mail and 1.0 for the 100,000 lines, and no stall of
-some 40 ms between two system calls."""
+some 40 ms between two system calls. The local server's STARTTLS port (where
+the test mail's TLS from the start meets a plain greeting and connects again
+with STARTTLS) gets a times table of its own and one that sets ours there
+beside ours with TLS from the start."""
 import importlib
 import os
 
@@ -16,10 +19,11 @@ from bench_machine import curl_version, machine_line, read_results
 
 strace_gap = importlib.import_module("bench-strace-gap")
 
-SERVERS = ["Local", "Postfix"]
+SERVERS = ["Local", "LocalStartTls", "Postfix"]
 ORDER = ["Ours", "OursNullTrace", "Curl"]
 NAMES = {"Ours": "CSmtp, trace to syslog", "OursNullTrace": "CSmtp, no trace"}
-SERVER_NAMES = {"Local": "local (in-process)", "Postfix": "Postfix"}
+SERVER_NAMES = {"Local": "local (in-process)",
+                "LocalStartTls": "local (in-process), STARTTLS port", "Postfix": "Postfix"}
 # The issue's targets, ours / curl of the median wall time, by mail.
 TARGETS = {"test": 0.5, "100000": 1.0}
 # A delayed-ACK stall is some 40 ms, a little less from where the client
@@ -64,7 +68,7 @@ def mail_name(body, lines, short=False):
 
 
 def times_table(rows, server, bodies, trace_dir):
-    local = server == "Local"
+    local = server.startswith("Local")
     print(f"Server: {SERVER_NAMES[server]}.\n")
     print("| mail | client | runs | median ms | p95 ms | max ms "
           + ("| server: median ms " if local else "")
@@ -117,6 +121,27 @@ def ratio_table(rows, bodies):
     print()
 
 
+def retry_table(rows):
+    """Ours on the STARTTLS port, where the test mail connects twice, beside
+    ours with TLS from the start on the local server: the same mail."""
+    print("| client | TLS from the start: median ms | STARTTLS after a plain greeting: "
+          "median ms | ratio | difference ms | server: median ms, TLS / STARTTLS "
+          "| sockets, TLS / STARTTLS | system calls, TLS / STARTTLS |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for who in ("Ours", "OursNullTrace"):
+        tls = rows.get(("Local", "test", who))
+        retry = rows.get(("LocalStartTls", "test", who))
+        if tls is None or retry is None:
+            continue
+        print(f"| {NAMES[who]} | {tls['median_ms']:.1f} | {retry['median_ms']:.1f} "
+              f"| {retry['median_ms'] / tls['median_ms']:.2f} "
+              f"| {retry['median_ms'] - tls['median_ms']:+.1f} "
+              f"| {tls['server_median_ms']:.1f} / {retry['server_median_ms']:.1f} "
+              f"| {fmt_calls(tls, 'syscalls_socket')} / {fmt_calls(retry, 'syscalls_socket')} "
+              f"| {fmt_calls(tls, 'syscalls')} / {fmt_calls(retry, 'syscalls')} |")
+    print()
+
+
 def targets_table(rows, trace_dir):
     print("| server | mail | ours / curl, median wall time | target | met "
           "| ours / curl, max RSS | ours: waiting for the end of data's reply, ms "
@@ -124,7 +149,7 @@ def targets_table(rows, trace_dir):
           "| curl: longest time between system calls, ms "
           f"| no stall in ours (all under {STALL_MS} ms) |")
     print("|---|---|---:|---:|---|---:|---:|---:|---:|---|")
-    for server in SERVERS:
+    for server in ("Local", "Postfix"):
         for body, target in TARGETS.items():
             ours = rows.get((server, body, "Ours"))
             curl = rows.get((server, body, "Curl"))
@@ -172,6 +197,8 @@ def main():
             times_table(rows, server, bodies, trace_dir)
             if server == "Local":
                 ratio_table(rows, bodies)
+            if server == "LocalStartTls":
+                retry_table(rows)
     targets_table(rows, trace_dir)
     print(f"{machine_line(data['context'])}.")
 

@@ -94,25 +94,18 @@ void Report(const TestMailOptions& options, const std::string& line) {
     }
 }
 
-}  // namespace
-
-int ReportTestMailFailure(const TestMailOptions& options, const ECSmtp& failure) {
-    Report(options, "Error: " + failure.Describe() + ".\n");
-    return 1;
-}
-
-TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOptions& options) {
-    TestMailResult result;
-    ExchangeRecord exchange(kExchangeHeadBytes, kExchangeTailBytes);
+// One connection with a client of its own: its exchange goes into
+// `exchange` and its outcome into result's code, lastReply, lastStage,
+// mechanisms and tls.
+void SendOnce(const TestMailArguments& arguments, const TestMailOptions& options,
+              const SmtpTraceSink& forward, ExchangeRecord& exchange, TestMailResult& result) {
     std::optional<std::string> replyBeforeClosing;
     try {
         CSmtp mail;
         // The record first, so that the owner's sink cannot keep a text
         // from it by throwing.
-        const SmtpTraceSink& trace = options.trace;
-        const SmtpTraceSink forward = trace ? trace : SystemLogTraceSink();
         mail.SetTraceSink(
-            [&exchange, forward](std::string_view text) {
+            [&exchange, &forward](std::string_view text) {
                 if (!text.starts_with(kTraceStatePrefix)) {  // the exchange, not its states
                     exchange.Add(text);
                 }
@@ -120,7 +113,7 @@ TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOp
                     forward(text);
                 }
             },
-            trace ? CSmtp::DataTrace::kPerBlock : CSmtp::DataTrace::kGrouped);
+            options.trace ? CSmtp::DataTrace::kPerBlock : CSmtp::DataTrace::kGrouped);
         // Closing begins with QUIT, whose 221 would replace the reply that
         // made the test fail.
         mail.SetStageSink([&result, &replyBeforeClosing, &mail, &options](SmtpStage stage) {
@@ -144,6 +137,43 @@ TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOp
         result.tls = mail.GetTlsReport();
     } catch (const ECSmtp& failure) {
         result.code = failure.Code();  // the client could not be made
+    }
+}
+
+}  // namespace
+
+int ReportTestMailFailure(const TestMailOptions& options, const ECSmtp& failure) {
+    Report(options, "Error: " + failure.Describe() + ".\n");
+    return 1;
+}
+
+TestMailResult SendTestMail(const TestMailArguments& arguments, const TestMailOptions& options) {
+    TestMailResult result;
+    ExchangeRecord exchange(kExchangeHeadBytes, kExchangeTailBytes);
+    // One sink for both connections, so that an unreachable log is tried once.
+    const SmtpTraceSink forward = options.trace ? options.trace : SystemLogTraceSink();
+    SendOnce(arguments, options, forward, exchange, result);
+    // RFC 6409 3.1: "Port 587 is reserved for email message submission";
+    // a server there greets in clear text and offers STARTTLS (RFC 3207),
+    // which TLS from the start meets as a plain greeting. Only that is
+    // tried again: a refusal, a time-out or a bad certificate would be the
+    // same the second time.
+    if (result.code == ERR_TLS_PLAIN_SERVER && arguments.security == SECURITY_TLS) {
+        exchange.Add(kStartTlsRetryLine);
+        result = TestMailResult{};
+        result.startTlsAfterPlainGreeting = true;
+        if (options.onStartTlsRetry) {
+            try {
+                options.onStartTlsRetry();
+            } catch (...) {
+                // Showing progress never changes the test.
+            }
+        }
+        TestMailArguments again = arguments;
+        // TLS required: CSmtp in this mode raises 416, 413 or 414 rather
+        // than go on in clear text, before any AUTH or MAIL.
+        again.security = SECURITY_STARTTLS;
+        SendOnce(again, options, forward, exchange, result);
     }
     result.exchange = exchange.Text();
     result.result = result.code == ERR_NONE ? 0 : 1;

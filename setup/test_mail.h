@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,8 +73,13 @@ struct TestMailArguments {
 struct TestMailOptions {
     // Ends the exchange at once from another thread (419, result 1).
     std::shared_ptr<const SmtpAbort> abort;
-    // Told each stage of the exchange, on the calling thread.
+    // Told each stage of the exchange, on the calling thread; after
+    // onStartTlsRetry, the second connection's stages, kConnecting first.
     SmtpStageSink onStage;
+    // Told once, on the calling thread, when TLS from the start met a plain
+    // SMTP greeting and the test is about to connect again with STARTTLS.
+    // What it throws is dropped.
+    std::function<void()> onStartTlsRetry;
     // Caps every wait of the client (CSmtp::SetWaitLimit); 0: the client's
     // own time-outs.
     std::chrono::milliseconds waitLimit{0};
@@ -90,6 +97,10 @@ struct TestMailOptions {
 // trace's beginning and of its end.
 inline constexpr std::size_t kExchangeHeadBytes = std::size_t{8} * 1024;
 inline constexpr std::size_t kExchangeTailBytes = std::size_t{24} * 1024;
+// The line of TestMailResult::exchange between the two connections of a
+// test whose TLS from the start met a plain SMTP greeting.
+inline constexpr std::string_view kStartTlsRetryLine =
+    "[... the server greeted in plain text: connecting again with STARTTLS ...]\r\n";
 
 // What became of one test mail.
 struct TestMailResult {
@@ -108,8 +119,10 @@ struct TestMailResult {
     // The exchange as the client's trace recorded it: commands, replies and
     // message data as sent, with user names, passwords and SASL responses
     // already replaced by kTraceCredentialMarker. Raw bytes (the body is
-    // Shift_JIS). A longer trace keeps its first kExchangeHeadBytes and its
-    // last kExchangeTailBytes, cut at line ends, with one line
+    // Shift_JIS). After a second connection (startTlsAfterPlainGreeting)
+    // both exchanges, the first, kStartTlsRetryLine, then the second. A
+    // longer record keeps its first kExchangeHeadBytes and its last
+    // kExchangeTailBytes, cut at line ends, with one line
     // "[... N bytes left out ...]" between them.
     std::string exchange;
     // The SASL mechanisms the server offered in its last EHLO reply (upper
@@ -118,6 +131,10 @@ struct TestMailResult {
     // What a failed TLS handshake learnt: which check failed, and the
     // server's certificate when it sent one; kNone when no handshake failed.
     TlsReport tls;
+    // TLS from the start met a plain SMTP greeting (420) and the test
+    // connected again with STARTTLS; code, lastReply, lastStage, mechanisms
+    // and tls are then the second connection's.
+    bool startTlsAfterPlainGreeting = false;
 };
 
 // Sends one test mail:
@@ -128,9 +145,19 @@ struct TestMailResult {
 //   authentication requested, the security mode given.
 // Then closes with QUIT. Every ECSmtp the client raises on the way (its
 // construction, the port, the body file, the transaction, the closing QUIT)
-// makes result 1 with its code. Writes "Mail was send successfully.\n" or
-// "Error: " + the code's text + ".\n" to options.report. Raises nothing but
-// what is not an ECSmtp (std::bad_alloc).
+// makes result 1 with its code.
+//
+// When TLS from the start meets a plain SMTP greeting (420: a port such as
+// 587 that expects STARTTLS), the test connects once more to the same host
+// and port with a fresh client in SECURITY_STARTTLS, the certificate
+// verified as before, and the result is that connection's. TLS is required
+// there: STARTTLS not offered (416), refused (413) or a failed handshake
+// (414) end the test with that code, and nothing but EHLO, STARTTLS and
+// QUIT has gone out in clear text. No other failure is tried again.
+//
+// Writes "Mail was send successfully.\n" or "Error: " + the code's text +
+// ".\n" to options.report, once, for the outcome. Raises nothing but what is
+// not an ECSmtp (std::bad_alloc).
 TestMailResult SendTestMail(const TestMailArguments& arguments,
                             const TestMailOptions& options = {});
 
@@ -142,7 +169,8 @@ TestMailResult SendTestMail(const TestMailArguments& arguments,
 //   subject          the subject line
 //   senderAddress    the sender (SenderAddress)
 //   boundary         becomes g_boundary
-//   securityMode     1 TLS from the start, 2 STARTTLS, else none
+//   securityMode     1 TLS from the start (STARTTLS after a plain
+//                    greeting, as above), 2 STARTTLS, else none
 //   bodySource       kTestLinesMarkerText (or any text beginning with its
 //                    byte) for the four test lines, else the path of a text
 //                    file whose lines form the body

@@ -115,6 +115,13 @@ TestMailResult TestMailRunner::Run(QWidget* owner, const TestMailArguments& argu
             }
         });
     };
+    workerOptions.onStartTlsRetry = [this, run] {
+        Post([this, run] {
+            if (run == m_run && m_dialog != nullptr) {
+                m_dialog->ShowStartTlsRetry();
+            }
+        });
+    };
     try {
         m_worker = std::thread([this, run, arguments, workerOptions] {
             TestMailResult result;

@@ -27,8 +27,9 @@ class TestMailRunner final : public QObject {
     // (or Esc, or closing the progress window) ends the exchange at once
     // and returns result 1 with code 419 and nothing else, without waiting
     // for the worker. A failure to start the worker is result 1 with its
-    // code (408 for a thread that cannot start). options.abort and
-    // options.onStage are the runner's own; the rest is passed on.
+    // code (408 for a thread that cannot start). options.abort,
+    // options.onStage and options.onStartTlsRetry are the runner's own (the
+    // progress window shows them); the rest is passed on.
     TestMailResult Run(QWidget* owner, const TestMailArguments& arguments,
                        const TestMailOptions& options);
 

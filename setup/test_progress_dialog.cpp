@@ -61,8 +61,14 @@ TestProgressDialog::TestProgressDialog(QWidget* owner)
 }
 
 void TestProgressDialog::ShowStage(SmtpStage stage) {
-    m_stage->setText(QString::fromUtf8(StageMessage(stage)));
+    const bool again = m_connectingAgain && stage == SmtpStage::kConnecting;
+    m_stage->setText(QString::fromUtf8(again ? kStartTlsRetryMessage : StageMessage(stage)));
     m_bar->setValue(StepOf(stage));
+}
+
+void TestProgressDialog::ShowStartTlsRetry() {
+    m_connectingAgain = true;
+    ShowStage(SmtpStage::kConnecting);
 }
 
 void TestProgressDialog::Finish(int result) {

@@ -16,6 +16,9 @@ inline constexpr const char* kProgressCancelText = "キャンセル(&C)";
 
 // The line shown for each stage (UTF-8).
 const char* StageMessage(SmtpStage stage);
+// The line shown while the test connects again with STARTTLS, after TLS
+// from the start met a plain SMTP greeting (UTF-8).
+inline constexpr const char* kStartTlsRetryMessage = "STARTTLSで接続し直しています…";
 
 class TestProgressDialog final : public QDialog {
   public:
@@ -24,6 +27,9 @@ class TestProgressDialog final : public QDialog {
     explicit TestProgressDialog(QWidget* owner);
 
     void ShowStage(SmtpStage stage);
+    // The test connects again with STARTTLS: kStartTlsRetryMessage, also
+    // for that connection's kConnecting stage; its later stages as usual.
+    void ShowStartTlsRetry();
     // Ends exec() with Accepted and keeps the test's result.
     void Finish(int result);
     int Result() const { return m_result; }
@@ -36,4 +42,5 @@ class TestProgressDialog final : public QDialog {
     QProgressBar* m_bar = nullptr;
     QPushButton* m_cancel = nullptr;
     int m_result = 1;
+    bool m_connectingAgain = false;
 };

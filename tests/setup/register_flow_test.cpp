@@ -1,7 +1,7 @@
 // The register button end to end: the real form, a settings store in a
 // temporary folder and a real SMTP server on 127.0.0.1 that speaks TLS from
-// the first byte and wants AUTH; plus the flow's own mapping of the form to
-// the test mail's arguments.
+// the first byte (or STARTTLS) and wants AUTH; plus the flow's own mapping
+// of the form to the test mail's arguments.
 #include "setup/register_flow.h"
 
 #include <netinet/in.h>
@@ -299,8 +299,12 @@ std::vector<FailureCase> FailureCases() {
          nullptr},
         {"refused", S::kClosedPort, {}, {}, "接続を受け付けていません。SMTP-PortNo", nullptr},
         {"no answer", S::kSilent, {}, {}, "時間内に応答がありませんでした", nullptr},
+        // Both connections' exchanges: TLS from the start, then STARTTLS.
         {"plain SMTP", S::kPlainSmtp, {}, {}, "暗号化なしで始まる接続（STARTTLS）用です",
-         "220 test.invalid", true},
+         "tls: plain text: wrong version number\n"
+         "[... the server greeted in plain text: connecting again with STARTTLS ...]\n"
+         "220 test.invalid",
+         true},
         {"untrusted", S::kScript, {StartTls()}, "rogue", "このコンピューターでは信頼されていません",
          "Unknown test CA"},
         {"self-signed", S::kScript, {StartTls()}, "self-signed", "自己署名", "O=Nobody"},
@@ -473,6 +477,41 @@ class RegisterFlowTest : public QObject {
         QCOMPARE(ConfigErr(store, settingsPath), std::optional<std::uint32_t>(1));
         QVERIFY(LoadSettingsRecord(store) == stored);
         QCOMPARE(ReadScrambleKey(store), key);
+    }
+
+    // A port that greets in plain text and wants STARTTLS (587 with the
+    // encrypted-password box): the test mail connects again with STARTTLS
+    // and is delivered, and the port is stored as typed.
+    void aStartTlsPortPassesAndIsStoredAsTyped() {
+        TempFolder folder;
+        const FormFields entered = Entered(m_server->Port("starttls"));
+        {
+            Form form(folder.Path() / "registry.db", std::chrono::milliseconds(5000));
+            form.Type(entered);
+            form.Press(true);
+            QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kSettingsStoredMessage)}));
+        }
+        QCOMPARE(LoadSettingsRecord(RegistryStore(folder.Path() / "registry.db")).smtpPortNo,
+                 entered.smtpPortNo.toStdString());
+    }
+
+    // The progress window says that the test connects again: the second
+    // connection's server stays silent until Cancel, which ends the test.
+    void theProgressWindowShowsTheSecondConnection() {
+        TempFolder folder;
+        const ScriptServer server({Say("220 plain.test ESMTP\r\n"), Await(), NextConnection()});
+        Form form(folder.Path() / "registry.db", std::chrono::milliseconds(20000));
+        form.Type(Entered(server.Port()));
+        const QString again = QString::fromUtf8(kStartTlsRetryMessage);
+        bool cancelSent = false;
+        form.Press(true, [&](TestProgressDialog& progress) {
+            if (!cancelSent && progress.StageText() == again && progress.isActiveWindow()) {
+                QTest::mouseClick(progress.CancelButton(), Qt::LeftButton);
+                cancelSent = true;
+            }
+        });
+        QVERIFY(cancelSent);
+        QCOMPARE(form.boxes.shown, (QStringList{kAsked, Ok(kTestCancelledMessage)}));
     }
 
     // No on a computer where nothing was ever stored: CONFIG_ERR = 1 under

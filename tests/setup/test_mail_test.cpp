@@ -283,23 +283,42 @@ TEST_F(TestMailServerTest, TheTypedCallTellsCodeReplyStageAndExchange) {
     EXPECT_TRUE(early.typed.mechanisms.empty());
 }
 
+// A port that greets in plain text and wants STARTTLS (587): TLS from the
+// start meets the greeting, and the test connects again with STARTTLS and
+// delivers; one report line, and the exchange holds both connections.
+TEST_F(TestMailServerTest, APlainGreetingIsMetWithStartTlsOnASecondConnection) {
+    const Outcome sent = Send({.port = Port("starttls"), .typed = true});
+    EXPECT_EQ(sent.report, "Mail was send successfully.\n");
+    EXPECT_TRUE(sent.typed.startTlsAfterPlainGreeting);
+    EXPECT_EQ(sent.stages,
+              (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kConnecting,
+                      SmtpStage::kSecuring, SmtpStage::kLoggingIn, SmtpStage::kSending,
+                      SmtpStage::kClosing}));
+    EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
+    const std::string& exchange = sent.typed.exchange;
+    const std::size_t retry = exchange.find(kStartTlsRetryLine);
+    EXPECT_LT(exchange.find("tls: plain text: "), retry) << exchange;
+    EXPECT_GT(exchange.find("STARTTLS\r\n220 "), retry) << exchange;
+}
+
 // A failed handshake leaves its report in the result: a plain listener met
-// with TLS from the start (420, its greeting as the last reply), and a
-// certificate out of date (414, the certificate shown).
+// with TLS from the start, which offers no STARTTLS either (416 on the
+// second connection, whose EHLO reply is the last), and a certificate out
+// of date (414, the certificate shown), which is not tried again.
 TEST_F(TestMailServerTest, AFailedHandshakeIsReportedWithWhatTheServerShowed) {
     const Outcome plain = Send({.port = Port("plain"), .securityMode = 1, .typed = true});
-    EXPECT_EQ(plain.report, "Error: The server answered in plain text where TLS was expected.\n");
-    EXPECT_EQ(plain.typed.code, ERR_TLS_PLAIN_SERVER);
-    EXPECT_EQ(plain.typed.tls.problem, TlsProblem::kPlainText);
-    EXPECT_TRUE(plain.typed.lastReply.starts_with("220 test.invalid ")) << plain.typed.lastReply;
-    EXPECT_EQ(plain.typed.lastStage, SmtpStage::kSecuring);
-    EXPECT_TRUE(plain.typed.mechanisms.empty());
-    EXPECT_NE(plain.typed.exchange.find("tls: plain text: "), std::string::npos);
+    EXPECT_EQ(plain.report, "Error: The STARTTLS command is not supported by the server.\n");
+    EXPECT_EQ(plain.typed.code, ERR_STARTTLS_UNSUPPORTED);
+    EXPECT_TRUE(plain.typed.startTlsAfterPlainGreeting);
+    EXPECT_TRUE(plain.typed.lastReply.starts_with("250-test.invalid")) << plain.typed.lastReply;
+    EXPECT_EQ(plain.typed.lastStage, SmtpStage::kClosing);
+    EXPECT_EQ(plain.typed.mechanisms, (std::vector<std::string>{"LOGIN", "PLAIN"}));
 
     ScriptServer expired({StartTls()}, Certificate("expired.pem"), Certificate("expired.key"));
     const Outcome old =
         Send({.port = std::to_string(expired.Port()), .securityMode = 1, .typed = true});
     EXPECT_EQ(old.typed.code, ERR_TLS);
+    EXPECT_EQ(old.stages, (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring}));
     EXPECT_EQ(old.typed.tls.problem, TlsProblem::kExpired);
     ASSERT_TRUE(old.typed.tls.certificate.has_value());
     EXPECT_EQ(old.typed.tls.certificate->notAfter, "2020-01-02 00:00:00 UTC");
@@ -414,6 +433,42 @@ TEST_F(TestMailTest, AFailedQuitAfterTheMailIsAFailure) {
         EXPECT_EQ(sent.report, c.report);
         ASSERT_FALSE(sent.stages.empty()) << "never connected; the server would wait for ever";
         EXPECT_EQ(sent.stages.back(), SmtpStage::kClosing);
+        EXPECT_EQ(server.Heard(), server.Expected());
+    }
+}
+
+// After a plain greeting, the second connection wants TLS: a server that
+// does not offer STARTTLS (416), refuses it (413) or fails its handshake
+// (414, the certificate checked as for TLS from the start) hears nothing
+// more in clear text than EHLO, STARTTLS and QUIT: no AUTH, no MAIL.
+TEST_F(TestMailTest, TheStartTlsConnectionGoesNoFurtherWithoutTls) {
+    const std::string ehlo = std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n";
+    const std::string offers = "250-plain.test\r\n250-AUTH PLAIN LOGIN\r\n250 ";
+    const ScriptStep quit = Hear("QUIT\r\n", "221 bye\r\n");
+    const ScriptStep startTls = Hear(ehlo, offers + "STARTTLS\r\n");
+    const TestCertificates certificates;
+    const struct {
+        std::int32_t code;
+        std::vector<ScriptStep> second;
+    } cases[] = {
+        {ERR_STARTTLS_UNSUPPORTED, {Hear(ehlo, offers + "8BITMIME\r\n"), quit}},
+        {ERR_REPLY_STARTTLS,
+         {startTls, Hear("STARTTLS\r\n", "454 4.7.0 TLS not available due to local problem\r\n"),
+          quit}},
+        {ERR_TLS, {startTls, Hear("STARTTLS\r\n", "220 go ahead\r\n"), StartTls()}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        // First a plain greeting that meets a ClientHello.
+        std::vector<ScriptStep> script = {Say("220 plain.test\r\n"), Await(), NextConnection(),
+                                          Say("220 plain.test\r\n")};
+        script.insert(script.end(), c.second.begin(), c.second.end());
+        ScriptServer server(script, certificates.File("expired.pem"),
+                            certificates.File("expired.key"));
+        const Outcome failed =
+            Send({.port = std::to_string(server.Port()), .securityMode = 1, .typed = true});
+        EXPECT_EQ(failed.typed.code, c.code);
+        EXPECT_TRUE(failed.typed.startTlsAfterPlainGreeting);
         EXPECT_EQ(server.Heard(), server.Expected());
     }
 }

@@ -151,6 +151,9 @@ ScriptStep Await() {
 ScriptStep Close() {
     return {ScriptStep::Kind::kClose, {}};
 }
+ScriptStep NextConnection() {
+    return {ScriptStep::Kind::kNextConnection, {}};
+}
 
 ScriptServer::ScriptServer(std::vector<ScriptStep> script, std::string certificate, std::string key)
     : m_script(std::move(script)), m_certificate(std::move(certificate)), m_key(std::move(key)) {
@@ -194,10 +197,13 @@ std::vector<std::string> ScriptServer::Expected() const {
     return lines;
 }
 
-void ScriptServer::Run() {
-    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+namespace {
+
+// The next connection, -1 when the listener was shut down.
+int AcceptNext(int listener) {
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
-        return;
+        return -1;
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -206,6 +212,29 @@ void ScriptServer::Run() {
     const timeval patience{30, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    return fd;
+}
+
+// Records what the client still sends until it closes (when recordRest),
+// then closes the connection.
+void Finish(Connection& connection, bool recordRest, std::vector<std::string>& heard) {
+    for (std::string line; recordRest && !(line = connection.TakeLine()).empty();) {
+        heard.push_back(line);
+    }
+    if (connection.tls) {
+        SSL_shutdown(connection.tls.get());
+    }
+    shutdown(connection.fd, SHUT_RDWR);
+    close(connection.fd);
+}
+
+}  // namespace
+
+void ScriptServer::Run() {
+    const int fd = AcceptNext(m_listener);
+    if (fd < 0) {
+        return;
+    }
     Connection connection{fd, nullptr, nullptr, {}};
     bool recordRest = true;  // false once the server has ended the exchange
     for (const ScriptStep& step : m_script) {
@@ -238,17 +267,20 @@ void ScriptServer::Run() {
                     next = connection.Write(step.bytes[0].substr(i, 1));
                 }
                 break;
+            case ScriptStep::Kind::kNextConnection: {
+                Finish(connection, recordRest, m_heard);
+                recordRest = true;
+                const int another = AcceptNext(m_listener);
+                if (another < 0) {
+                    return;
+                }
+                connection = Connection{another, nullptr, nullptr, {}};
+                break;
+            }
         }
         if (!next) {
             break;
         }
     }
-    for (std::string line; recordRest && !(line = connection.TakeLine()).empty();) {
-        m_heard.push_back(line);
-    }
-    if (connection.tls) {
-        SSL_shutdown(connection.tls.get());
-    }
-    shutdown(fd, SHUT_RDWR);
-    close(fd);
+    Finish(connection, recordRest, m_heard);
 }

@@ -3,7 +3,8 @@
 // connection, over-long replies, bytes smuggled after a reply.
 //
 // It listens on 127.0.0.1 (a port of the system's choosing), accepts one
-// connection on its own thread and runs the steps in order. Once the script
+// connection on its own thread (another at each NextConnection step) and
+// runs the steps in order. Once the script
 // is done it keeps recording whatever the client still sends until the
 // client closes the connection. Heard() then holds every line the client
 // sent, CR LF included, for a test to compare with Expected(), the lines of
@@ -18,7 +19,7 @@
 #include <vector>
 
 struct ScriptStep {
-    enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle, kAwait };
+    enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle, kAwait, kNextConnection };
     Kind kind;
     std::vector<std::string> bytes;     // chunks to send, or the line expected and the reply
     std::chrono::milliseconds pace{0};  // kTrickle: the time between two bytes
@@ -47,6 +48,11 @@ ScriptStep StartTlsUpTo(int maxVersion);
 ScriptStep Await();
 // Closes the connection at once (FIN), reading nothing more.
 ScriptStep Close();
+// Ends the connection as the end of the script does (what the client still
+// sends is recorded until it closes, unless a Close step or a failed
+// handshake ended the exchange), then accepts the client's next connection,
+// where the steps after this one run.
+ScriptStep NextConnection();
 
 class ScriptServer {
   public:
