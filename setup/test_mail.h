@@ -121,6 +121,8 @@ struct TestMailResult {
     // What a failed TLS handshake learnt: which check failed, and the
     // server's certificate when it sent one; kNone when no handshake failed.
     TlsReport tls;
+    // TLS from the start met a plain SMTP greeting and the test connected again with STARTTLS.
+    bool startTlsAfterPlainGreeting = false;
 };
 
 // Sends one test mail:
