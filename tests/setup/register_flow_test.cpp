@@ -127,7 +127,8 @@ FormFields Entered(std::uint16_t smtpPort) {
 class Form {
   public:
     explicit Form(const std::filesystem::path& store, std::chrono::milliseconds waitLimit = {},
-                  std::uint16_t implicitTlsPort = 0) {
+                  std::uint16_t implicitTlsPort = 0,
+                  std::optional<SmtpEndpoint> connectTo = std::nullopt) {
         m_report.reset(std::tmpfile());
         SetupDlgServices services;
         services.storeFile = store;
@@ -136,6 +137,7 @@ class Form {
         services.testMail.clock = [] { return kNewYear; };
         services.testMail.waitLimit = waitLimit;
         services.testMail.report = m_report.get();
+        services.testMail.connectTo = std::move(connectTo);
         if (implicitTlsPort != 0) {
             services.implicitTlsPort = std::to_string(implicitTlsPort);
         }
@@ -326,6 +328,54 @@ std::vector<FailureCase> FailureCases() {
         {"mail refused", S::kScript, RefusedAt(ok, {ok, ok, "554 5.7.1 No\x01 mail\r\n"}),
          "server", "テストメールを受け付けませんでした", "554 5.7.1 No\\x01 mail"},
         {"cancelled", S::kSilent, {}, {}, kTestCancelledMessage, nullptr},
+    };
+}
+
+// A provider's reply to the test mail: the host and port typed, the script
+// of the server reached there instead (TLS from the first byte with the
+// providers' certificate; none: a closed port), and what the box says.
+struct ProviderCase {
+    const char* name;
+    const char* host;
+    const char* port;
+    std::vector<ScriptStep> script;
+    const char* sentence;  // part of the advice (UTF-8)
+    bool offer = false;
+};
+
+std::vector<ProviderCase> ProviderCases() {
+    const std::string ehlo = "250-smtp.test\r\n250 AUTH PLAIN\r\n";
+    const std::string ok = "250 2.0.0 OK\r\n";
+    std::vector<ScriptStep> sendAsDenied =
+        RefusedAt(ehlo, {"235 2.7.0 Authentication successful\r\n", ok, ok, "354 go ahead\r\n"});
+    sendAsDenied.insert(sendAsDenied.end() - 1,
+                        HearData("554 5.2.252 SendAsDenied; notify@example.test not allowed to "
+                                 "send as notify@example.test; STOREDRV.Submission.Exception:"
+                                 "SendAsDeniedException.MapiExceptionSendAsDenied\r\n"));
+    return {
+        {"Gmail app password", "smtp.gmail.com", "465",
+         RefusedAt(ehlo, {"534-5.7.9 Application-specific password required. Learn more at\r\n"
+                          "534 5.7.9  https://support.google.com/mail/?p=InvalidSecondFactor "
+                          "a640c23a62f3a-a9a0f1d  - gsmtp\r\n"}),
+         "https://myaccount.google.com/apppasswords"},
+        {"Outlook.com basic authentication", "smtp-mail.outlook.com", "587",
+         RefusedAt(ehlo, {"535 5.7.139 Authentication unsuccessful, basic authentication is "
+                          "disabled. [TYCP286CA0061.JPNP286.PROD.OUTLOOK.COM]\r\n"}),
+         "サインイン（OAuth2）でしかログインできず"},
+        {"Microsoft 365 5.7.3", "smtp.office365.com", "587",
+         RefusedAt(ehlo, {"535 5.7.3 Authentication unsuccessful [SG2PR01CA0172.apcprd01.prod."
+                          "exchangelabs.com]\r\n"}),
+         "SMTP AUTH（認証付きSMTP）を許可"},
+        {"Yahoo app password", "smtp.mail.yahoo.com", "465",
+         RefusedAt(ehlo, {"535 5.7.0 (#AUTH005) Too many bad auth attempts.\r\n"}),
+         "アプリパスワードを作成し"},
+        {"too many attempts", "smtp.gmail.com", "465",
+         RefusedAt(ehlo, {"454 4.7.0 Too many login attempts, please try again later. "
+                          "d9443c01a7336-1f3a1b  - gsmtp\r\n"}),
+         "しばらく待ってから"},
+        {"SendAsDenied", "smtp.office365.com", "587", sendAsDenied,
+         "通常はアカウント自身のアドレス"},
+        {"port 25", "smtp.gmail.com", "25", {}, "OP25B", true},
     };
 }
 
@@ -723,6 +773,41 @@ class RegisterFlowTest : public QObject {
         QCOMPARE(store.OpenKey(*settingsPath)->QueryValue("Password").has_value(), stored);
         if (stored) {
             QCOMPARE(LoadSettingsRecord(store).smtpPortNo, tlsText.toStdString());
+        }
+    }
+
+    // Through the form: a provider's host name reaches a scripted server that
+    // answers as that provider does, and the box explains the reply.
+    void aProvidersReplyIsExplained_data() {
+        QTest::addColumn<int>("row");
+        int row = 0;
+        for (const ProviderCase& provider : ProviderCases()) {
+            QTest::newRow(provider.name) << row++;
+        }
+    }
+    void aProvidersReplyIsExplained() {
+        QFETCH(int, row);
+        const ProviderCase provider = ProviderCases().at(static_cast<std::size_t>(row));
+        const ScriptServer script(provider.script, m_certificates->File("providers.pem"),
+                                  m_certificates->File("providers.key"));
+        const std::uint16_t port = provider.script.empty() ? ClosedPort() : script.Port();
+        TempFolder folder;
+        Form form(folder.Path() / "registry.db", std::chrono::milliseconds(5000), 0,
+                  SmtpEndpoint{"127.0.0.1", port});
+        FormFields typed = Entered(port);
+        typed.smtpServer = provider.host;
+        typed.smtpPortNo = provider.port;
+        form.Type(typed);
+        form.Press(true);  // the offer, when made, is declined
+        QCOMPARE(form.boxes.boxes.size(), 2);
+        const ScriptedBoxes::Shown& shown = form.boxes.boxes[1];
+        QCOMPARE(shown.message.text, QString::fromUtf8(kTestFailedMessage));
+        QVERIFY2(shown.message.more.contains(QString::fromUtf8(provider.sentence)),
+                 qPrintable(shown.message.more));
+        QCOMPARE(shown.question, provider.offer);
+        if (provider.offer) {
+            QVERIFY(shown.message.more.endsWith(
+                QString::fromStdString(RetryOnImplicitTlsPortQuestion(kImplicitTlsPort))));
         }
     }
 

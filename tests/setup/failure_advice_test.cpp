@@ -1,0 +1,188 @@
+// The providers' advice table without any server: each provider's real
+// reply, from the host it comes from, gets its row's field, offer and
+// sentence; the replies it must not catch keep the advice by code.
+#include "setup/failure_advice.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "setup/provider_advice.h"
+#include "smtp/smtp_error.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::int32_t code;
+    const char* reply;
+    const char* host;
+    const char* port;
+    bool afterRetry;
+    AdviceField field;
+    bool offer;
+    const char* phrase;  // part of the advice (UTF-8)
+};
+
+using F = AdviceField;
+constexpr const char* kGoogleAppPassword = "https://myaccount.google.com/apppasswords";
+constexpr const char* kMicrosoft = "Wakebellはこれに対応していません。Microsoft 365";
+constexpr const char* kAppPassword = "アプリパスワードを作成し、Passwordの欄";
+constexpr const char* kAccountOrPassword = "AccountまたはPasswordを受け付けませんでした";
+constexpr const char* kSendAs = "通常はアカウント自身のアドレス";
+
+// Each row of the table, by the replies that providers really give.
+const Case kProviderCases[] = {
+    {"Gmail, 2-Step Verification", ERR_BAD_LOGIN,
+     "534-5.7.9 Application-specific password required. Learn more at\r\n"
+     "534 5.7.9  https://support.google.com/mail/?p=InvalidSecondFactor "
+     "a640c23a62f3a-a9a0f1d  - gsmtp",
+     "smtp.gmail.com", "465", false, F::kPassword, false, kGoogleAppPassword},
+    {"Outlook.com, basic authentication disabled", ERR_BAD_LOGIN,
+     "535 5.7.139 Authentication unsuccessful, basic authentication is disabled. "
+     "[TYCP286CA0061.JPNP286.PROD.OUTLOOK.COM]",
+     "smtp-mail.outlook.com", "587", false, F::kNone, false, kMicrosoft},
+    {"Microsoft 365 tenant", ERR_BAD_LOGIN,
+     "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled for the "
+     "Tenant. Visit https://aka.ms/smtp_auth_disabled for more information.",
+     "smtp.office365.com", "587", false, F::kNone, false, kMicrosoft},
+    {"Client Submission", ERR_BAD_LOGIN,
+     "550 5.7.30 Basic authentication is not supported for Client Submission.",
+     "mail.example.co.jp", "587", false, F::kNone, false, kMicrosoft},
+    {"5.7.3 from office365.com, typed in capitals with a final dot", ERR_BAD_LOGIN,
+     "535 5.7.3 Authentication unsuccessful [SG2PR01CA0172.apcprd01.prod.exchangelabs.com]",
+     "SMTP.Office365.com.", "587", false, F::kNone, false, kMicrosoft},
+    {"too many, at the AUTH line", ERR_REPLY_AUTH_LOGIN,
+     "454 4.7.0 Too many login attempts, please try again later. "
+     "d9443c01a7336-1f3a1b  - gsmtp",
+     "smtp.gmail.com", "465", false, F::kNone, false, "しばらく待ってから"},
+    {"try again later, at MAIL FROM", ERR_REPLY_MAIL_FROM,
+     "451 4.7.0 Temporary server error. Please try again later. PRX4", "smtp.example.test", "465",
+     false, F::kNone, false, "しばらく待ってから"},
+    // 5.7.0 and "Too many" too: the Yahoo row, not the one for 4.7.0.
+    {"Yahoo", ERR_BAD_LOGIN, "535 5.7.0 (#AUTH005) Too many bad auth attempts.",
+     "smtp.mail.yahoo.com", "465", false, F::kPassword, false, kAppPassword},
+    {"Yahoo! JAPAN", ERR_BAD_LOGIN,
+     "535 5.7.8 Error: authentication failed: authentication failure", "smtp.mail.yahoo.co.jp",
+     "465", false, F::kPassword, false, kAppPassword},
+    {"AOL", ERR_BAD_LOGIN, "535 5.7.0 (#AUTH005) Too many bad auth attempts.", "smtp.aol.com",
+     "465", false, F::kPassword, false, kAppPassword},
+    {"iCloud", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed", "smtp.mail.me.com", "587", false,
+     F::kPassword, false, kAppPassword},
+    {"SendAsDenied after the data", ERR_MESSAGE_BODY,
+     "554 5.2.252 SendAsDenied; notify@example.test not allowed to send as "
+     "notify@example.test; STOREDRV.Submission.Exception:SendAsDeniedException."
+     "MapiExceptionSendAsDenied",
+     "smtp.office365.com", "587", false, F::kTo, false, kSendAs},
+    {"SendAsDenied at MAIL FROM", ERR_REPLY_MAIL_FROM, "554 5.2.252 SendAsDenied; not allowed",
+     "smtp.office365.com", "587", false, F::kTo, false, kSendAs},
+    {"port 25 refused", ERR_CONNECTION_REFUSED, "", "smtp.example.ne.jp", "25", false,
+     F::kSmtpPortNo, true, "OP25B"},
+    {"port 25 without an answer", ERR_CONNECT_TIMEOUT, "", "smtp.example.ne.jp", " 25", false,
+     F::kSmtpPortNo, true, "OP25B"},
+    {"port 25 silent", ERR_NOT_RESPONDING, "", "smtp.example.ne.jp", "25", false, F::kSmtpPortNo,
+     true, "OP25B"},
+    {"no STARTTLS after the plain greeting", ERR_STARTTLS_UNSUPPORTED,
+     "250-smtp.example.test\r\n250 AUTH PLAIN LOGIN", "smtp.example.test", "587", true,
+     F::kSmtpPortNo, true, "STARTTLSにも対応していない"},
+    // Testing again on the port just tested fixes nothing.
+    {"no STARTTLS on the implicit-TLS port", ERR_STARTTLS_UNSUPPORTED, "250 OK",
+     "mail.example.test", "465", true, F::kSmtpPortNo, false, "STARTTLSにも対応していない"},
+};
+
+// What the table must leave to the advice by code.
+const Case kOtherCases[] = {
+    {"Gmail's plain wrong password", ERR_BAD_LOGIN,
+     "535-5.7.8 Username and Password not accepted. For more information, go to\r\n"
+     "535 5.7.8  https://support.google.com/mail/?p=BadCredentials 5b1f17b1804b1-4  - gsmtp",
+     "smtp.gmail.com", "465", false, F::kNone, false, kAccountOrPassword},
+    {"535 from an unknown host", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed",
+     "mail.example.test", "465", false, F::kNone, false, kAccountOrPassword},
+    {"a name that only ends like Yahoo's", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed",
+     "mysmtp.mail.yahoo.com", "465", false, F::kNone, false, kAccountOrPassword},
+    {"a name that only begins like Yahoo's", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed",
+     "smtp.mail.yahoo.com.example.test", "465", false, F::kNone, false, kAccountOrPassword},
+    {"5.7.3 elsewhere", ERR_BAD_LOGIN, "535 5.7.3 Authentication unsuccessful", "mail.example.test",
+     "465", false, F::kNone, false, kAccountOrPassword},
+    {"4.7.0 that is no limit", ERR_REPLY_STARTTLS,
+     "454 4.7.0 TLS not available due to local problem", "mail.example.test", "587", false,
+     F::kNone, false, "413"},
+    {"port 2525 refused", ERR_CONNECTION_REFUSED, "", "mail.example.test", "2525", false,
+     F::kSmtpPortNo, false, "ポート2525番は接続を受け付けていません"},
+    {"416 without the retry", ERR_STARTTLS_UNSUPPORTED, "250 AUTH PLAIN", "mail.example.test",
+     "587", false, F::kNone, false, "共通のログイン方式がありません"},
+    {"plain greeting", ERR_TLS_PLAIN_SERVER, "", "mail.example.test", "587", false, F::kSmtpPortNo,
+     true, "最初からSSL/TLSで接続するポートは通常465番です。"},
+};
+
+TestFailureFacts FactsOf(const Case& c) {
+    TestFailureFacts facts;
+    facts.code = c.code;
+    facts.lastReply = c.reply;
+    facts.host = c.host;
+    facts.portText = c.port;
+    facts.startTlsAfterPlainGreeting = c.afterRetry;
+    return facts;
+}
+
+void ExpectAdvice(const Case& c) {
+    SCOPED_TRACE(c.name);
+    const FailureAdvice advice = AdviseOnTestFailure(FactsOf(c));
+    EXPECT_TRUE(advice.settingsAtFault);
+    EXPECT_EQ(advice.field, c.field);
+    EXPECT_EQ(advice.offerImplicitTlsPort, c.offer);
+    EXPECT_NE(advice.reason.find(c.phrase), std::string::npos) << advice.reason;
+    // The reply still follows, on one line.
+    const std::string said = ReplyForPerson(c.reply);
+    if (!said.empty()) {
+        EXPECT_TRUE(advice.reason.ends_with("\nサーバーの応答: " + said)) << advice.reason;
+    }
+}
+
+}  // namespace
+
+TEST(ProviderAdvice, EachProvidersReplyGetsItsRow) {
+    std::set<const ProviderAdviceRow*> used;
+    for (const Case& c : kProviderCases) {
+        ExpectAdvice(c);
+        used.insert(FindProviderAdvice(FactsOf(c)));
+    }
+    // No row is dead behind an earlier one.
+    used.erase(nullptr);
+    EXPECT_EQ(used.size(), ProviderAdviceRows().size());
+}
+
+TEST(ProviderAdvice, OtherRepliesKeepTheAdviceByCode) {
+    for (const Case& c : kOtherCases) {
+        ExpectAdvice(c);
+        EXPECT_EQ(FindProviderAdvice(FactsOf(c)), nullptr) << c.name;
+    }
+}
+
+TEST(ProviderAdvice, ACancelIsNoProvidersFault) {
+    TestFailureFacts facts;
+    facts.code = ERR_CANCELLED;
+    facts.lastReply = "454 4.7.0 Too many login attempts, please try again later.";
+    const FailureAdvice advice = AdviseOnTestFailure(facts);
+    EXPECT_FALSE(advice.settingsAtFault);
+    EXPECT_EQ(advice.reason, kTestCancelledMessage);
+}
+
+TEST(ProviderAdvice, EnhancedStatusCodeIsReadFromTheFirstLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"534-5.7.9 Application-specific\r\n534 5.7.9 x", "5.7.9"},
+        {"535 5.7.139 Authentication unsuccessful", "5.7.139"},
+        {"421 4.7.0", "4.7.0"},
+        {"535 Authentication failed", ""},
+        {"535 5.7.1234 too long a detail", ""},
+        {"535 3.7.1 no such class", ""},
+        {"535 5.7 two parts", ""},
+        {"535 5.7.1x not digits", ""},
+        {"5355.7.1 no separator", ""},
+        {"535\r\n535 5.7.8 on the second line", ""},
+    };
+    for (const auto& [reply, code] : cases) {
+        EXPECT_EQ(EnhancedStatusCode(reply), code) << reply;
+    }
+}
