@@ -15,10 +15,10 @@ namespace {
 
 struct Case {
     const char* name;
-    std::int32_t code;
     const char* reply;
     const char* host;
     const char* port;
+    std::int32_t code;
     bool afterRetry;
     AdviceField field;
     bool offer;
@@ -34,85 +34,83 @@ constexpr const char* kSendAs = "通常はアカウント自身のアドレス";
 
 // Each row of the table, by the replies that providers really give.
 const Case kProviderCases[] = {
-    {"Gmail, 2-Step Verification", ERR_BAD_LOGIN,
+    {"Gmail, 2-Step Verification",
      "534-5.7.9 Application-specific password required. Learn more at\r\n"
      "534 5.7.9  https://support.google.com/mail/?p=InvalidSecondFactor "
      "a640c23a62f3a-a9a0f1d  - gsmtp",
-     "smtp.gmail.com", "465", false, F::kPassword, false, kGoogleAppPassword},
-    {"Outlook.com, basic authentication disabled", ERR_BAD_LOGIN,
+     "smtp.gmail.com", "465", ERR_BAD_LOGIN, false, F::kPassword, false, kGoogleAppPassword},
+    {"Outlook.com, basic authentication disabled",
      "535 5.7.139 Authentication unsuccessful, basic authentication is disabled. "
      "[TYCP286CA0061.JPNP286.PROD.OUTLOOK.COM]",
-     "smtp-mail.outlook.com", "587", false, F::kNone, false, kMicrosoft},
-    {"Microsoft 365 tenant", ERR_BAD_LOGIN,
+     "smtp-mail.outlook.com", "587", ERR_BAD_LOGIN, false, F::kNone, false, kMicrosoft},
+    {"Microsoft 365 tenant",
      "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled for the "
      "Tenant. Visit https://aka.ms/smtp_auth_disabled for more information.",
-     "smtp.office365.com", "587", false, F::kNone, false, kMicrosoft},
-    {"Client Submission", ERR_BAD_LOGIN,
-     "550 5.7.30 Basic authentication is not supported for Client Submission.",
-     "mail.example.co.jp", "587", false, F::kNone, false, kMicrosoft},
-    {"5.7.3 from office365.com, typed in capitals with a final dot", ERR_BAD_LOGIN,
+     "smtp.office365.com", "587", ERR_BAD_LOGIN, false, F::kNone, false, kMicrosoft},
+    {"Client Submission", "550 5.7.30 Basic authentication is not supported for Client Submission.",
+     "mail.example.co.jp", "587", ERR_BAD_LOGIN, false, F::kNone, false, kMicrosoft},
+    {"5.7.3 from office365.com, typed in capitals with a final dot",
      "535 5.7.3 Authentication unsuccessful [SG2PR01CA0172.apcprd01.prod.exchangelabs.com]",
-     "SMTP.Office365.com.", "587", false, F::kNone, false, kMicrosoft},
-    {"too many, at the AUTH line", ERR_REPLY_AUTH_LOGIN,
+     "SMTP.Office365.com.", "587", ERR_BAD_LOGIN, false, F::kNone, false, kMicrosoft},
+    {"too many, at the AUTH line",
      "454 4.7.0 Too many login attempts, please try again later. "
      "d9443c01a7336-1f3a1b  - gsmtp",
-     "smtp.gmail.com", "465", false, F::kNone, false, "しばらく待ってから"},
-    {"try again later, at MAIL FROM", ERR_REPLY_MAIL_FROM,
+     "smtp.gmail.com", "465", ERR_REPLY_AUTH_LOGIN, false, F::kNone, false, "しばらく待ってから"},
+    {"try again later, at MAIL FROM",
      "451 4.7.0 Temporary server error. Please try again later. PRX4", "smtp.example.test", "465",
-     false, F::kNone, false, "しばらく待ってから"},
+     ERR_REPLY_MAIL_FROM, false, F::kNone, false, "しばらく待ってから"},
     // 5.7.0 and "Too many" too: the Yahoo row, not the one for 4.7.0.
-    {"Yahoo", ERR_BAD_LOGIN, "535 5.7.0 (#AUTH005) Too many bad auth attempts.",
-     "smtp.mail.yahoo.com", "465", false, F::kPassword, false, kAppPassword},
-    {"Yahoo! JAPAN", ERR_BAD_LOGIN,
-     "535 5.7.8 Error: authentication failed: authentication failure", "smtp.mail.yahoo.co.jp",
-     "465", false, F::kPassword, false, kAppPassword},
-    {"AOL", ERR_BAD_LOGIN, "535 5.7.0 (#AUTH005) Too many bad auth attempts.", "smtp.aol.com",
-     "465", false, F::kPassword, false, kAppPassword},
-    {"iCloud", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed", "smtp.mail.me.com", "587", false,
+    {"Yahoo", "535 5.7.0 (#AUTH005) Too many bad auth attempts.", "smtp.mail.yahoo.com", "465",
+     ERR_BAD_LOGIN, false, F::kPassword, false, kAppPassword},
+    {"Yahoo! JAPAN", "535 5.7.8 Error: authentication failed: authentication failure",
+     "smtp.mail.yahoo.co.jp", "465", ERR_BAD_LOGIN, false, F::kPassword, false, kAppPassword},
+    {"AOL", "535 5.7.0 (#AUTH005) Too many bad auth attempts.", "smtp.aol.com", "465",
+     ERR_BAD_LOGIN, false, F::kPassword, false, kAppPassword},
+    {"iCloud", "535 5.7.8 Authentication failed", "smtp.mail.me.com", "587", ERR_BAD_LOGIN, false,
      F::kPassword, false, kAppPassword},
-    {"SendAsDenied after the data", ERR_MESSAGE_BODY,
+    {"SendAsDenied after the data",
      "554 5.2.252 SendAsDenied; notify@example.test not allowed to send as "
      "notify@example.test; STOREDRV.Submission.Exception:SendAsDeniedException."
      "MapiExceptionSendAsDenied",
-     "smtp.office365.com", "587", false, F::kTo, false, kSendAs},
-    {"SendAsDenied at MAIL FROM", ERR_REPLY_MAIL_FROM, "554 5.2.252 SendAsDenied; not allowed",
-     "smtp.office365.com", "587", false, F::kTo, false, kSendAs},
-    {"port 25 refused", ERR_CONNECTION_REFUSED, "", "smtp.example.ne.jp", "25", false,
+     "smtp.office365.com", "587", ERR_MESSAGE_BODY, false, F::kTo, false, kSendAs},
+    {"SendAsDenied at MAIL FROM", "554 5.2.252 SendAsDenied; not allowed", "smtp.office365.com",
+     "587", ERR_REPLY_MAIL_FROM, false, F::kTo, false, kSendAs},
+    {"port 25 refused", "", "smtp.example.ne.jp", "25", ERR_CONNECTION_REFUSED, false,
      F::kSmtpPortNo, true, "OP25B"},
-    {"port 25 without an answer", ERR_CONNECT_TIMEOUT, "", "smtp.example.ne.jp", " 25", false,
+    {"port 25 without an answer", "", "smtp.example.ne.jp", " 25", ERR_CONNECT_TIMEOUT, false,
      F::kSmtpPortNo, true, "OP25B"},
-    {"port 25 silent", ERR_NOT_RESPONDING, "", "smtp.example.ne.jp", "25", false, F::kSmtpPortNo,
+    {"port 25 silent", "", "smtp.example.ne.jp", "25", ERR_NOT_RESPONDING, false, F::kSmtpPortNo,
      true, "OP25B"},
-    {"no STARTTLS after the plain greeting", ERR_STARTTLS_UNSUPPORTED,
-     "250-smtp.example.test\r\n250 AUTH PLAIN LOGIN", "smtp.example.test", "587", true,
-     F::kSmtpPortNo, true, "STARTTLSにも対応していない"},
+    {"no STARTTLS after the plain greeting", "250-smtp.example.test\r\n250 AUTH PLAIN LOGIN",
+     "smtp.example.test", "587", ERR_STARTTLS_UNSUPPORTED, true, F::kSmtpPortNo, true,
+     "STARTTLSにも対応していない"},
     // Testing again on the port just tested fixes nothing.
-    {"no STARTTLS on the implicit-TLS port", ERR_STARTTLS_UNSUPPORTED, "250 OK",
-     "mail.example.test", "465", true, F::kSmtpPortNo, false, "STARTTLSにも対応していない"},
+    {"no STARTTLS on the implicit-TLS port", "250 OK", "mail.example.test", "465",
+     ERR_STARTTLS_UNSUPPORTED, true, F::kSmtpPortNo, false, "STARTTLSにも対応していない"},
 };
 
 // What the table must leave to the advice by code.
 const Case kOtherCases[] = {
-    {"Gmail's plain wrong password", ERR_BAD_LOGIN,
+    {"Gmail's plain wrong password",
      "535-5.7.8 Username and Password not accepted. For more information, go to\r\n"
      "535 5.7.8  https://support.google.com/mail/?p=BadCredentials 5b1f17b1804b1-4  - gsmtp",
-     "smtp.gmail.com", "465", false, F::kNone, false, kAccountOrPassword},
-    {"535 from an unknown host", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed",
-     "mail.example.test", "465", false, F::kNone, false, kAccountOrPassword},
-    {"a name that only ends like Yahoo's", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed",
-     "mysmtp.mail.yahoo.com", "465", false, F::kNone, false, kAccountOrPassword},
-    {"a name that only begins like Yahoo's", ERR_BAD_LOGIN, "535 5.7.8 Authentication failed",
-     "smtp.mail.yahoo.com.example.test", "465", false, F::kNone, false, kAccountOrPassword},
-    {"5.7.3 elsewhere", ERR_BAD_LOGIN, "535 5.7.3 Authentication unsuccessful", "mail.example.test",
-     "465", false, F::kNone, false, kAccountOrPassword},
-    {"4.7.0 that is no limit", ERR_REPLY_STARTTLS,
-     "454 4.7.0 TLS not available due to local problem", "mail.example.test", "587", false,
-     F::kNone, false, "413"},
-    {"port 2525 refused", ERR_CONNECTION_REFUSED, "", "mail.example.test", "2525", false,
+     "smtp.gmail.com", "465", ERR_BAD_LOGIN, false, F::kNone, false, kAccountOrPassword},
+    {"535 from an unknown host", "535 5.7.8 Authentication failed", "mail.example.test", "465",
+     ERR_BAD_LOGIN, false, F::kNone, false, kAccountOrPassword},
+    {"a name that only ends like Yahoo's", "535 5.7.8 Authentication failed",
+     "mysmtp.mail.yahoo.com", "465", ERR_BAD_LOGIN, false, F::kNone, false, kAccountOrPassword},
+    {"a name that only begins like Yahoo's", "535 5.7.8 Authentication failed",
+     "smtp.mail.yahoo.com.example.test", "465", ERR_BAD_LOGIN, false, F::kNone, false,
+     kAccountOrPassword},
+    {"5.7.3 elsewhere", "535 5.7.3 Authentication unsuccessful", "mail.example.test", "465",
+     ERR_BAD_LOGIN, false, F::kNone, false, kAccountOrPassword},
+    {"4.7.0 that is no limit", "454 4.7.0 TLS not available due to local problem",
+     "mail.example.test", "587", ERR_REPLY_STARTTLS, false, F::kNone, false, "413"},
+    {"port 2525 refused", "", "mail.example.test", "2525", ERR_CONNECTION_REFUSED, false,
      F::kSmtpPortNo, false, "ポート2525番は接続を受け付けていません"},
-    {"416 without the retry", ERR_STARTTLS_UNSUPPORTED, "250 AUTH PLAIN", "mail.example.test",
-     "587", false, F::kNone, false, "共通のログイン方式がありません"},
-    {"plain greeting", ERR_TLS_PLAIN_SERVER, "", "mail.example.test", "587", false, F::kSmtpPortNo,
+    {"416 without the retry", "250 AUTH PLAIN", "mail.example.test", "587",
+     ERR_STARTTLS_UNSUPPORTED, false, F::kNone, false, "共通のログイン方式がありません"},
+    {"plain greeting", "", "mail.example.test", "587", ERR_TLS_PLAIN_SERVER, false, F::kSmtpPortNo,
      true, "最初からSSL/TLSで接続するポートは通常465番です。"},
 };
 
