@@ -362,17 +362,9 @@ std::vector<ProviderCase> ProviderCases() {
          RefusedAt(ehlo, {"535 5.7.139 Authentication unsuccessful, basic authentication is "
                           "disabled. [TYCP286CA0061.JPNP286.PROD.OUTLOOK.COM]\r\n"}),
          "サインイン（OAuth2）でしかログインできず"},
-        {"Microsoft 365 5.7.3", "smtp.office365.com", "587",
-         RefusedAt(ehlo, {"535 5.7.3 Authentication unsuccessful [SG2PR01CA0172.apcprd01.prod."
-                          "exchangelabs.com]\r\n"}),
-         "SMTP AUTH（認証付きSMTP）を許可"},
         {"Yahoo app password", "smtp.mail.yahoo.com", "465",
          RefusedAt(ehlo, {"535 5.7.0 (#AUTH005) Too many bad auth attempts.\r\n"}),
          "アプリパスワードを作成し"},
-        {"too many attempts", "smtp.gmail.com", "465",
-         RefusedAt(ehlo, {"454 4.7.0 Too many login attempts, please try again later. "
-                          "d9443c01a7336-1f3a1b  - gsmtp\r\n"}),
-         "しばらく待ってから"},
         {"SendAsDenied", "smtp.office365.com", "587", sendAsDenied,
          "通常はアカウント自身のアドレス"},
         {"port 25", "smtp.gmail.com", "25", {}, "OP25B", true},
