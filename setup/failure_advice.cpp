@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "setup/provider_advice.h"
 #include "setup/test_mail_content.h"
 #include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_error.h"
@@ -114,29 +115,55 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
     const auto withReply = [&said](std::string sentence) {
         return said.empty() ? sentence : sentence + "\n" + said;
     };
+    if (facts.code == ERR_CANCELLED) {
+        advice.settingsAtFault = false;
+        advice.reason = kTestCancelledMessage;
+        return advice;
+    }
+    if (const ProviderAdviceRow* row = FindProviderAdvice(facts)) {
+        advice.reason = withReply(std::string(row->sentence));
+        advice.field = row->field;
+        advice.offerImplicitTlsPort =
+            row->offerImplicitTlsPort && !SamePort(facts.portText, facts.implicitTlsPort);
+        return advice;
+    }
     switch (facts.code) {
         case ERR_RESOLVE:
             advice.reason = "SMTPサーバー" + Quoted(facts.host) +
                             "が見つかりませんでした。SMTP-Serverの欄を確かめてください。";
+            advice.field = AdviceField::kSmtpServer;
             break;
         case ERR_CONNECTION_REFUSED:
             advice.reason = "SMTPサーバー" + Quoted(facts.host) + "のポート" +
                             PortName(facts.portText) +
                             "番は接続を受け付けていません。SMTP-PortNoの欄を確かめてください。";
+            advice.field = AdviceField::kSmtpPortNo;
             break;
         case ERR_CONNECT_TIMEOUT:
         case ERR_NOT_RESPONDING:
             advice.reason = "SMTPサーバーから時間内に応答がありませんでした。ファイアウォールでポートが"
                             "ふさがれているか、SMTP-PortNoが違う可能性があります。";
+            advice.field = AdviceField::kSmtpPortNo;
             break;
-        case ERR_TLS: advice.reason = TlsReason(facts); break;
+        case ERR_TLS:
+            advice.reason = TlsReason(facts);
+            if (facts.tls.problem == TlsProblem::kNameMismatch) {
+                advice.field = AdviceField::kSmtpServer;
+            }
+            break;
+        // Seen only when no STARTTLS attempt followed the plain greeting
+        // (one that did ends with its own code), so whether the port offers
+        // STARTTLS is not known: the implicit-TLS port is the certain fix.
         case ERR_TLS_PLAIN_SERVER:
             advice.offerImplicitTlsPort = !SamePort(facts.portText, facts.implicitTlsPort);
+            advice.field = AdviceField::kSmtpPortNo;
             advice.reason = "ポート" + PortName(facts.portText) +
-                            "番は暗号化なしで始まる接続（STARTTLS）用です。Wakebellは最初からSSL/TLSで"
-                            "接続するため、通常は" + std::string(kImplicitTlsPort) + "番ポートを使います。";
+                            "番は暗号化なしで始まる接続（STARTTLS）用です。"
+                            "最初からSSL/TLSで接続するポートは通常" +
+                            std::string(kImplicitTlsPort) + "番です。";
             if (!advice.offerImplicitTlsPort) {
-                advice.reason += "最初からSSL/TLSで接続できるポートを、サーバーの管理者に確かめてください。";
+                advice.reason +=
+                    "このサーバーで使えるポートを、サーバーの管理者に確かめてください。";
             }
             break;
         case ERR_SERVER_NOT_READY:
@@ -162,17 +189,15 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             advice.reason = withReply(
                 "サーバーが差出人のアドレスを受け付けませんでした。Toの欄のアドレスは差出人として送られるため、"
                 "このアカウントで送信できるアドレスにしてください。");
+            advice.field = AdviceField::kTo;
             break;
         case ERR_REPLY_RCPT_TO:
             advice.reason = withReply("サーバーがE-Mailの欄のアドレスを宛先として受け付けませんでした。E-Mailの欄を確かめてください。");
+            advice.field = AdviceField::kEMail;
             break;
         case ERR_REPLY_DATA:
         case ERR_MESSAGE_BODY:
             advice.reason = withReply("サーバーがテストメールを受け付けませんでした。");
-            break;
-        case ERR_CANCELLED:
-            advice.settingsAtFault = false;
-            advice.reason = kTestCancelledMessage;
             break;
         default:
             advice.reason = withReply("通信のテストに失敗しました（" + std::to_string(facts.code) +

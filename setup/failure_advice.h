@@ -26,24 +26,37 @@ struct TestFailureFacts {
     TlsReport tls;                        // what the handshake learnt, when TLS failed
     std::string host;                     // SMTP-Server as typed
     std::string portText;                 // SMTP-PortNo as typed
+    // TLS from the start met a plain SMTP greeting and the test connected
+    // again with STARTTLS: code and reply are that second connection's.
+    bool startTlsAfterPlainGreeting = false;
     // The port a server speaks TLS on from the first byte, which the box
-    // offers when the typed one speaks plain SMTP.
+    // offers when testing there is the certain fix.
     std::string implicitTlsPort = kImplicitTlsPort;
 };
+
+// The form's field that advice asks the user to change.
+enum class AdviceField { kNone, kSmtpServer, kSmtpPortNo, kAccount, kPassword, kTo, kEMail };
 
 struct FailureAdvice {
     // False only when the user cancelled: that is no fault of the settings,
     // so the box leaves out the request to change them.
     bool settingsAtFault = true;
-    // One or two polite sentences: what failed and which field to change.
+    // A few polite sentences: what failed and which field to change.
     std::string reason;
-    // The port speaks plain SMTP and is not facts.implicitTlsPort: testing
-    // again on that port is the certain fix, so the box offers it.
+    // The one field the sentences ask to change; kNone when they name none
+    // or more than one.
+    AdviceField field = AdviceField::kNone;
+    // Testing again on facts.implicitTlsPort is the certain fix (the port
+    // speaks plain SMTP, or is 25 and takes no connection) and SMTP-PortNo
+    // is not that port already, so the box offers it.
     bool offerImplicitTlsPort = false;
 };
 
-// The advice for a failed test. A code without a sentence of its own gets
-// its English text from the client's error table.
+// The advice for a failed test: for a Cancel that it was cancelled; else
+// the first row of the providers' table (provider_advice.h) that matches
+// the facts, followed by the server's reply; else the advice for the code.
+// A code without a sentence of its own gets its English text from the
+// client's error table.
 FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts);
 
 // The question that offers testing again on `port` (はい: put it in

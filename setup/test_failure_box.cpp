@@ -43,6 +43,7 @@ TestFailureFacts FactsOfFailedTest(const TestMailResult& result, const QString& 
     facts.tls = result.tls;
     facts.host = host.toStdString();
     facts.portText = portText.toStdString();
+    facts.startTlsAfterPlainGreeting = result.startTlsAfterPlainGreeting;
     facts.implicitTlsPort = implicitTlsPort;
     return facts;
 }

@@ -12,8 +12,9 @@
 #include "setup/test_mail.h"
 
 // The facts the advice is chosen from: the result's code, last reply,
-// mechanisms and TLS report, with the SMTP-Server and SMTP-PortNo texts as
-// typed and the port offered for TLS from the first byte.
+// mechanisms, TLS report and whether it went on with STARTTLS, with the
+// SMTP-Server and SMTP-PortNo texts as typed and the port offered for TLS
+// from the first byte.
 TestFailureFacts FactsOfFailedTest(const TestMailResult& result, const QString& host,
                                    const QString& portText, std::string_view implicitTlsPort);
 

@@ -91,6 +91,9 @@ struct TestMailOptions {
     SmtpTraceSink trace;
     // Where the one-line report goes; null: nowhere.
     std::FILE* report = stdout;
+    // For tests: connect here instead of the typed server and port; TLS
+    // still checks the certificate against the typed host name.
+    std::optional<SmtpEndpoint> connectTo;
 };
 
 // The exchange of TestMailResult keeps at most this many bytes of the

@@ -115,6 +115,14 @@ SmtpTraceSink SystemLogTraceSink();
 enum class SmtpStage { kConnecting, kSecuring, kLoggingIn, kSending, kClosing };
 using SmtpStageSink = std::function<void(SmtpStage stage)>;
 
+// A place to connect to: a dotted IPv4 address (a name is looked up as a
+// server name is) and a port (0 as for SetServer).
+struct SmtpEndpoint {
+    std::string ipv4;
+    std::uint16_t port = 0;
+    friend bool operator==(const SmtpEndpoint&, const SmtpEndpoint&) = default;
+};
+
 class SmtpConnection;  // smtp/internal/connection.h
 
 class CSmtp {
@@ -246,6 +254,11 @@ class CSmtp {
     // at limit, so that tests need not wait for the command table's
     // time-outs. Zero restores the table's values.
     void SetWaitLimit(std::chrono::milliseconds limit) noexcept;
+    // For tests: every connection goes to target instead of the server and
+    // port given to SetServer or OpenSession, while TLS still sends SNI for
+    // that server's name and checks the certificate against it. nullopt:
+    // the server and port, as usual. Codes as for the server (105, 111...).
+    void SetConnectTo(std::optional<SmtpEndpoint> target);
     // The clock of the Date line; std::time until replaced.
     void SetClock(SmtpClock clock) { m_clock = std::move(clock); }
     // Lets another thread end the exchange (smtp/smtp_abort.h): once abort

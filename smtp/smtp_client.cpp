@@ -86,6 +86,9 @@ void CSmtp::SetTraceSink(SmtpTraceSink sink, DataTrace data) {
 void CSmtp::SetWaitLimit(std::chrono::milliseconds limit) noexcept {
     m_link->SetWaitLimit(limit);
 }
+void CSmtp::SetConnectTo(std::optional<SmtpEndpoint> target) {
+    m_link->SetConnectTo(std::move(target));
+}
 void CSmtp::SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept {
     m_link->SetAbort(std::move(abort));
 }

@@ -249,8 +249,9 @@ void SmtpConnection::Connect(const char* host, std::uint16_t port) {
     }
     sockaddr_in server{};
     server.sin_family = AF_INET;
-    server.sin_port = NetworkPort(port);
-    const std::optional<in_addr> address = ResolveIpv4(host);
+    server.sin_port = NetworkPort(m_connectTo ? m_connectTo->port : port);
+    const std::optional<in_addr> address =
+        ResolveIpv4(m_connectTo ? m_connectTo->ipv4.c_str() : host);
     // The lookup cannot be woken; an abort during it is seen here.
     if (m_abort && m_abort->Aborted()) {
         throw ECSmtp(ERR_CANCELLED);

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,7 @@ class SmtpConnection {
     void SetStageSink(SmtpStageSink sink) { m_stage = std::move(sink); }
     void SetWaitLimit(std::chrono::milliseconds limit) noexcept { m_waitLimit = limit; }
     void SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept { m_abort = std::move(abort); }
+    void SetConnectTo(std::optional<SmtpEndpoint> target) { m_connectTo = std::move(target); }
 
     // The one state. SetState traces each change as one text beginning with
     // kTraceStatePrefix and gives the stage sink its SmtpStage when next
@@ -77,7 +79,8 @@ class SmtpConnection {
     // Opens a TCP connection to host (dotted IPv4 or a name, its first IPv4
     // address) on port (0: the services database's "mail" port, else 25),
     // from kNoSocket through kConnecting to kConnected, and clears the TLS
-    // report. Codes: 111 refused (at once or during the wait), 104 any
+    // report; to the SetConnectTo target instead when there is one (host is
+    // still the name TLS checks). Codes: 111 refused (at once or during the wait), 104 any
     // other connect error, 105, 106, 108, 109 (the wait itself failed),
     // 403, 419.
     void Open(const char* host, std::uint16_t port);
@@ -169,4 +172,5 @@ class SmtpConnection {
     SmtpStageSink m_stage;
     std::chrono::milliseconds m_waitLimit{0};
     std::shared_ptr<const SmtpAbort> m_abort;
+    std::optional<SmtpEndpoint> m_connectTo;  // tests: where Open connects instead
 };

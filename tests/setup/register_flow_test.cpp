@@ -127,7 +127,8 @@ FormFields Entered(std::uint16_t smtpPort) {
 class Form {
   public:
     explicit Form(const std::filesystem::path& store, std::chrono::milliseconds waitLimit = {},
-                  std::uint16_t implicitTlsPort = 0) {
+                  std::uint16_t implicitTlsPort = 0,
+                  std::optional<SmtpEndpoint> connectTo = std::nullopt) {
         m_report.reset(std::tmpfile());
         SetupDlgServices services;
         services.storeFile = store;
@@ -136,6 +137,7 @@ class Form {
         services.testMail.clock = [] { return kNewYear; };
         services.testMail.waitLimit = waitLimit;
         services.testMail.report = m_report.get();
+        services.testMail.connectTo = std::move(connectTo);
         if (implicitTlsPort != 0) {
             services.implicitTlsPort = std::to_string(implicitTlsPort);
         }
@@ -289,18 +291,29 @@ struct FailureCase {
     const char* sentence;     // part of the advice (UTF-8)
     const char* details;      // part of the 詳細 section; null: not checked
     bool offer = false;       // the box asks whether to test on the TLS port
+    // Typed instead of 127.0.0.1 and the port, which the test mail then
+    // reaches under this name (the providers' certificate).
+    const char* host = nullptr;
+    const char* portText = nullptr;
 };
 
 std::vector<FailureCase> FailureCases() {
     using S = FailureCase::Server;
     const std::string ok = "250 2.0.0 OK\r\n";
+    const std::string auth = "250-smtp.test\r\n250 AUTH PLAIN\r\n";
+    std::vector<ScriptStep> sendAsDenied =
+        RefusedAt(auth, {"235 2.7.0 Authentication successful\r\n", ok, ok, "354 go ahead\r\n"});
+    sendAsDenied.insert(sendAsDenied.end() - 1,
+                        HearData("554 5.2.252 SendAsDenied; notify@example.test not allowed to "
+                                 "send as notify@example.test; STOREDRV.Submission.Exception:"
+                                 "SendAsDeniedException.MapiExceptionSendAsDenied\r\n"));
     return {
         {"name not found", S::kUnknownName, {}, {}, "「wakebell-test.invalid」が見つかりません",
          nullptr},
         {"refused", S::kClosedPort, {}, {}, "接続を受け付けていません。SMTP-PortNo", nullptr},
         {"no answer", S::kSilent, {}, {}, "時間内に応答がありませんでした", nullptr},
         // Both connections' exchanges: TLS from the start, then STARTTLS.
-        {"plain SMTP", S::kPlainSmtp, {}, {}, "暗号化なしで始まる接続（STARTTLS）用です",
+        {"plain SMTP", S::kPlainSmtp, {}, {}, "STARTTLSにも対応していない",
          "tls: plain text: wrong version number\n"
          "[... the server greeted in plain text: connecting again with STARTTLS ...]\n"
          "220 test.invalid",
@@ -330,6 +343,23 @@ std::vector<FailureCase> FailureCases() {
         {"mail refused", S::kScript, RefusedAt(ok, {ok, ok, "554 5.7.1 No\x01 mail\r\n"}),
          "server", "テストメールを受け付けませんでした", "554 5.7.1 No\\x01 mail"},
         {"cancelled", S::kSilent, {}, {}, kTestCancelledMessage, nullptr},
+        // The providers' replies, each at the step where it comes.
+        {"Gmail app password", S::kScript,
+         RefusedAt(auth, {"534-5.7.9 Application-specific password required. Learn more at\r\n"
+                          "534 5.7.9  https://support.google.com/mail/?p=InvalidSecondFactor\r\n"}),
+         "providers", "https://myaccount.google.com/apppasswords", "534-5.7.9", false,
+         "smtp.gmail.com", "465"},
+        {"Outlook.com basic authentication", S::kScript,
+         RefusedAt(auth, {"535 5.7.139 Authentication unsuccessful, basic authentication is "
+                          "disabled. [TYCP286CA0061.JPNP286.PROD.OUTLOOK.COM]\r\n"}),
+         "providers", "サインイン（OAuth2）でしかログインできず", "535 5.7.139", false,
+         "smtp-mail.outlook.com", "587"},
+        {"Yahoo app password", S::kScript,
+         RefusedAt(auth, {"535 5.7.0 (#AUTH005) Too many bad auth attempts.\r\n"}), "providers",
+         "アプリパスワードを作成し", nullptr, false, "smtp.mail.yahoo.com", "465"},
+        {"SendAsDenied", S::kScript, sendAsDenied, "providers", "通常はアカウント自身のアドレス",
+         "554 5.2.252 SendAsDenied", false, "smtp.office365.com", "587"},
+        {"port 25", S::kClosedPort, {}, {}, "OP25B", nullptr, true, "smtp.gmail.com", "25"},
     };
 }
 
@@ -678,8 +708,17 @@ class RegisterFlowTest : public QObject {
         {
             // Short for the silent server; far above what the rest take.
             const bool silent = failure.server == S::kSilent && !cancel;
-            Form form(storeFile, std::chrono::milliseconds(silent ? 300 : cancel ? 20000 : 5000));
+            std::optional<SmtpEndpoint> connectTo;
+            if (failure.host != nullptr) {
+                connectTo = SmtpEndpoint{"127.0.0.1", port};
+            }
+            Form form(storeFile, std::chrono::milliseconds(silent ? 300 : cancel ? 20000 : 5000), 0,
+                      connectTo);
             FormFields typed = Entered(port);
+            if (failure.host != nullptr) {
+                typed.smtpServer = failure.host;
+                typed.smtpPortNo = failure.portText;
+            }
             if (failure.server == S::kUnknownName) {
                 typed.smtpServer = "wakebell-test.invalid";
             }

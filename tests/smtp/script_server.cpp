@@ -139,6 +139,9 @@ ScriptStep Trickle(std::string bytes, std::chrono::milliseconds pace) {
 ScriptStep Hear(std::string line, std::string reply) {
     return {ScriptStep::Kind::kHear, {std::move(line), std::move(reply)}};
 }
+ScriptStep HearData(std::string reply) {
+    return {ScriptStep::Kind::kHearData, {std::move(reply)}};
+}
 ScriptStep StartTls() {
     return {ScriptStep::Kind::kStartTls, {}};
 }
@@ -253,6 +256,14 @@ void ScriptServer::Run() {
                     m_heard.push_back(std::move(line));
                     next = step.bytes[1].empty() || connection.Write(step.bytes[1]);
                 }
+                break;
+            }
+            case ScriptStep::Kind::kHearData: {
+                std::string line;
+                while (line != ".\r\n" && !(line = connection.TakeLine()).empty()) {
+                    m_heard.push_back(line);
+                }
+                next = line == ".\r\n" && connection.Write(step.bytes[0]);
                 break;
             }
             case ScriptStep::Kind::kStartTls:

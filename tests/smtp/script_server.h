@@ -19,7 +19,16 @@
 #include <vector>
 
 struct ScriptStep {
-    enum class Kind { kSay, kHear, kStartTls, kClose, kTrickle, kAwait, kNextConnection };
+    enum class Kind {
+        kSay,
+        kHear,
+        kHearData,
+        kStartTls,
+        kClose,
+        kTrickle,
+        kAwait,
+        kNextConnection
+    };
     Kind kind;
     std::vector<std::string> bytes;     // chunks to send, or the line expected and the reply
     std::chrono::milliseconds pace{0};  // kTrickle: the time between two bytes
@@ -37,6 +46,10 @@ ScriptStep Trickle(std::string bytes, std::chrono::milliseconds pace);
 // Reads one line (up to CR LF) and records it; line is what the client
 // should have sent. Then sends reply, if any.
 ScriptStep Hear(std::string line, std::string reply = {});
+// Reads and records lines up to the end of data (a line holding a single
+// dot), whatever the message holds, then sends reply. Expected() has no
+// lines for it.
+ScriptStep HearData(std::string reply);
 // The server side of a TLS handshake with the certificate given to the
 // server; from here on every step goes through TLS.
 ScriptStep StartTls();

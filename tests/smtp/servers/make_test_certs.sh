@@ -3,6 +3,10 @@
 #   ca.pem                      the test CA (what SSL_CERT_FILE points at)
 #   server.pem/.key             127.0.0.1 and localhost, signed by the test CA
 #   other-host.pem/.key         only mail.example.test, signed by the test CA
+#   providers.pem/.key          the big providers' submission host names
+#                               (smtp.gmail.com, smtp.mail.yahoo.com, ...),
+#                               signed by the test CA, for tests that reach
+#                               127.0.0.1 under those names
 #   rogue-ca.pem, rogue.pem/.key  127.0.0.1 and localhost, from an unknown CA
 #   self-signed.pem/.key        127.0.0.1 and localhost, signed by itself
 #   expired.pem/.key            127.0.0.1 and localhost, from the test CA,
@@ -63,6 +67,8 @@ ca ca "/O=Wakebell test/CN=Wakebell test CA"
 ca rogue-ca "/O=Elsewhere/CN=Unknown test CA"
 leaf server ca "/CN=localhost" "IP:127.0.0.1,DNS:localhost"
 leaf other-host ca "/CN=mail.example.test" "DNS:mail.example.test"
+leaf providers ca "/CN=smtp.gmail.com" \
+    "DNS:smtp.gmail.com,DNS:smtp-mail.outlook.com,DNS:smtp.office365.com,DNS:smtp.mail.yahoo.com,DNS:smtp.mail.yahoo.co.jp,DNS:smtp.aol.com,DNS:smtp.mail.me.com"
 leaf rogue rogue-ca "/CN=localhost" "IP:127.0.0.1,DNS:localhost"
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
     -subj "/O=Nobody/CN=localhost" -keyout self-signed.key -out self-signed.pem \
