@@ -45,6 +45,7 @@ void AddFileLines(CSmtp& mail, const std::string& path) {
 void Send(CSmtp& mail, const TestMailArguments& arguments, const TestMailOptions& options) {
     mail.SetAbort(options.abort);
     mail.SetWaitLimit(options.waitLimit);
+    mail.SetRandom(options.random);
     if (options.clock) {
         mail.SetClock(options.clock);
     }

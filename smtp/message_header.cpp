@@ -38,6 +38,26 @@ bool NeedsEncoding(std::string_view text) noexcept {
 // RFC 2047 encoded words of text, whatever it holds.
 std::string EncodedWords(std::string_view text);
 
+// RFC 5322, 3.2.3: dot-atom-text = 1*atext *("." 1*atext).
+bool IsDomainName(std::string_view text) noexcept {
+    constexpr std::string_view kAtextSymbols = "!#$%&'*+-/=?^_`{|}~";
+    constexpr std::size_t kLongestDomain = 253;  // RFC 1035, 2.3.4, less the final dot
+    if (text.empty() || text.size() > kLongestDomain || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos) {
+        return false;
+    }
+    bool notDigit = false;
+    for (const char c : text) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!digit && !letter && c != '.' && kAtextSymbols.find(c) == std::string_view::npos) {
+            return false;
+        }
+        notDigit = notDigit || (!digit && c != '.');
+    }
+    return notDigit;
+}
+
 std::string PriorityLine(SmtpPriority priority) {
     switch (priority) {
         case PRIORITY_HIGH: return "X-Priority: 2 (High)\r\n";
@@ -177,8 +197,35 @@ std::string RecipientListText(const std::vector<SmtpRecipient>& recipients) {
     return list;
 }
 
+std::string_view MessageIdDomain(std::string_view senderAddress,
+                                 std::string_view serverHost) noexcept {
+    const std::size_t at = senderAddress.rfind('@');
+    if (at != std::string_view::npos && IsDomainName(senderAddress.substr(at + 1))) {
+        return senderAddress.substr(at + 1);
+    }
+    return IsDomainName(serverHost) ? serverHost : kMessageIdFallbackDomain;
+}
+
+std::string MessageIdText(std::span<const unsigned char> random, std::string_view domain) {
+    constexpr std::string_view kHex = "0123456789abcdef";
+    std::string id = "<";
+    for (const unsigned char byte : random) {
+        id += kHex[byte >> 4U];
+        id += kHex[byte & 0x0FU];
+    }
+    id += '@';
+    id += domain;
+    id += '>';
+    return id;
+}
+
 std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& local) {
     std::string header = FormatDateLine(local);
+    if (!fields.messageId.empty()) {
+        header += "Message-ID: ";
+        header += fields.messageId;
+        header += "\r\n";
+    }
     header += "From: ";
     header += DisplayNameText(fields.senderName);
     header += " <";

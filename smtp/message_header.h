@@ -4,10 +4,10 @@
 // A mail is a multipart/mixed MIME message (RFC 2045, 2046) whose first part
 // is the text of the body lines, declared Shift_JIS. The header lines come in
 // this order, each ended by CR LF:
-//   Date, From, X-Mailer (when set), Reply-To (when set), X-Priority, To,
-//   Cc (when any), Subject, MIME-Version, Content-Type with the boundary,
-//   an empty line, the delimiter "--<boundary>", the text part's
-//   Content-type and Content-Transfer-Encoding, an empty line.
+//   Date, Message-ID, From, X-Mailer (when set), Reply-To (when set),
+//   X-Priority, To, Cc (when any), Subject, MIME-Version, Content-Type with
+//   the boundary, an empty line, the delimiter "--<boundary>", the text
+//   part's Content-type and Content-Transfer-Encoding, an empty line.
 // Bcc recipients are never named: every recipient receives this header.
 //
 // Texts are taken as bytes. A subject or display name holding a byte of 0x80
@@ -19,8 +19,10 @@
 // Callers refuse CR and LF in these texts beforehand (HasLineBreak).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +45,13 @@ inline constexpr std::string_view kAttachmentBoundary = "__MESSAGE__ID__54yg6f6h
 // no display name.
 inline constexpr std::string_view kPlaceholderSender = "mailer@wakebell.invalid";
 
+// Random bytes in a Message-ID: 128 bits.
+inline constexpr std::size_t kMessageIdRandomBytes = 16;
+// The Message-ID's domain when neither the sender's nor the server's is one.
+inline constexpr std::string_view kMessageIdFallbackDomain = "wakebell.invalid";
+
 struct MessageHeaderFields {
+    std::string_view messageId;  // "<id@domain>" (MessageIdText); the line is left out when empty
     std::string_view senderAddress;
     std::string_view senderName;
     std::string_view mailer;
@@ -85,6 +93,20 @@ std::string DisplayNameText(std::string_view name);
 // comma is followed by CR LF and a blank where the line would otherwise
 // pass 980 characters.
 std::string RecipientListText(const std::vector<SmtpRecipient>& recipients);
+
+// The domain of a Message-ID (RFC 5322, 3.6.4): the first of the sender
+// address's domain (what follows its last "@"; none when it holds no "@")
+// and serverHost that is a domain name, i.e. an RFC 5322 dot-atom-text (3.2.3)
+// of at most 253 characters that is not made of digits and dots alone (a
+// dotted IPv4 address names a host); kMessageIdFallbackDomain when neither
+// is. An address literal ("[192.0.2.1]") or a byte of 0x80 and above is no
+// dot-atom-text.
+std::string_view MessageIdDomain(std::string_view senderAddress,
+                                 std::string_view serverHost) noexcept;
+
+// "<" + the random bytes in lowercase hexadecimal + "@" + domain + ">": an
+// RFC 5322 msg-id when domain is one of MessageIdDomain's.
+std::string MessageIdText(std::span<const unsigned char> random, std::string_view domain);
 
 // True when text holds a CR or an LF byte.
 bool HasLineBreak(std::string_view text) noexcept;

@@ -1,6 +1,7 @@
 // The mail transaction: envelope, header, body lines, attachments and the
 // end of data.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,24 @@ bool AnyBadAddress(const std::vector<SmtpRecipient>& recipients) {
         }
     }
     return false;
+}
+
+// The system's CSPRNG. getrandom(2) without flags waits only until the
+// kernel's pool has been seeded once after boot, and never fails after that
+// but for a signal.
+bool SystemRandom(std::span<unsigned char> bytes) noexcept {
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t count = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    return true;
 }
 
 // An attachment opened for reading: a regular file, or nothing.
@@ -156,16 +175,26 @@ void CSmtp::CheckAttachments() const {
     }
 }
 
+std::string CSmtp::NewMessageId() const {
+    std::array<unsigned char, kMessageIdRandomBytes> random{};
+    if (!(m_random ? m_random(random) : SystemRandom(random))) {
+        throw ECSmtp(ERR_NO_RANDOM);
+    }
+    return MessageIdText(random, MessageIdDomain(m_senderAddress, m_server));
+}
+
 void CSmtp::SendMail() {
     g_reply521 = 0;
     CheckMailTexts();
     CheckAttachments();
+    // Before anything is sent, so that a failing source leaves no half mail.
+    const std::string messageId = NewMessageId();
     if (!HasSocket()) {
         OpenSession(m_server.c_str(), m_port, SECURITY_KEEP, m_authenticate, nullptr, nullptr);
     }
     try {
         m_link->SetState(SessionState::kInTransaction);
-        RunTransaction();
+        RunTransaction(messageId);
     } catch (const ECSmtp&) {
         AbandonTransaction();
         throw;
@@ -176,7 +205,7 @@ void CSmtp::SendMail() {
     }
 }
 
-void CSmtp::RunTransaction() {
+void CSmtp::RunTransaction(std::string_view messageId) {
     if (m_senderAddress.empty()) {
         throw ECSmtp(ERR_NO_SENDER);
     }
@@ -200,7 +229,7 @@ void CSmtp::RunTransaction() {
     m_link->SetState(SessionState::kInData);
 
     std::string block;
-    ComposeHeader(block);
+    ComposeHeader(block, messageId);
     QueueData(block);
     if (m_bodyLines.LineCount() == 0) {
         QueueData(" \r\n");
@@ -233,7 +262,7 @@ void CSmtp::RunTransaction() {
     }
 }
 
-void CSmtp::ComposeHeader(std::string& header) const {
+void CSmtp::ComposeHeader(std::string& header, std::string_view messageId) const {
     const std::time_t now = m_clock ? m_clock() : std::time(nullptr);
     std::tm local{};
     if (now <= 0 || localtime_r(&now, &local) == nullptr) {
@@ -246,6 +275,7 @@ void CSmtp::ComposeHeader(std::string& header) const {
         throw ECSmtp(ERR_NO_SENDER);
     }
     MessageHeaderFields fields;
+    fields.messageId = messageId;
     fields.senderAddress = m_senderAddress;
     fields.senderName = m_senderName;
     fields.mailer = m_mailer;

@@ -120,6 +120,34 @@ TEST(MessageHeaderTest, NoHeaderLineOutgrowsRfc5322) {
     EXPECT_EQ(RecipientListText({{"A", "a@x"}, {"", "b@x"}}), "A<a@x>,<b@x>");
 }
 
+// The Message-ID's domain is the sender's, else the server's, when it is a
+// dot-atom domain; a fixed .invalid one otherwise.
+TEST(MessageHeaderTest, MessageIdsTakeTheFirstDomainThatIsOne) {
+    const struct {
+        const char* sender;
+        const char* server;
+        const char* domain;
+    } cases[] = {
+        {"a@example.test", "mail.test", "example.test"},
+        {"\"a@b\"@Example.Test", "", "Example.Test"},  // the last "@"
+        {"nobody", "mail.example.test", "mail.example.test"},
+        {"a@", "smtp", "smtp"},
+        {"a@[192.0.2.1]", "mail.test", "mail.test"},
+        {"a@x..test", "127.0.0.1", "wakebell.invalid"},
+        {"a@.x", "x.", "wakebell.invalid"},
+        {"a@x y", "", "wakebell.invalid"},
+        {"", "\xe6\x97\xa5.test", "wakebell.invalid"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MessageIdDomain(c.sender, c.server), c.domain) << c.sender << " " << c.server;
+    }
+    const std::string longest = std::string(250, 'a') + ".xyz";  // 254
+    EXPECT_EQ(MessageIdDomain("a@" + longest, ""), "wakebell.invalid");
+    EXPECT_EQ(MessageIdDomain("a@" + longest.substr(1), ""), longest.substr(1));
+    const unsigned char random[] = {0x00, 0x9f, 0xa0, 0xff};
+    EXPECT_EQ(MessageIdText(random, "x.test"), "<009fa0ff@x.test>");
+}
+
 // A name holding one of RFC 5322's specials goes out as a quoted-string, so
 // that both of Python's parsers read the name and the address that were
 // meant, in From, To and Cc; other names stay as they are.

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numeric>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,7 @@ constexpr std::string_view kParts = "__MESSAGE__ID__54yg6f6h6y456345";
 // The header block of a plain one-recipient mail without attachments.
 constexpr std::string_view kPlainHeader =
     "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+    "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
     "From: Tester <sender@local.test>\r\n"
     "X-Priority: 3 (Normal)\r\n"
     "To: <to1@local.test>\r\n"
@@ -157,6 +160,11 @@ class MailServerTest : public ::testing::Test {
         });
         smtp->SetWaitLimit(std::chrono::seconds(10));  // a faulty client fails, not hangs
         smtp->SetClock([when] { return when; });
+        // Message-IDs from the random bytes 0, 1, 2, ...
+        smtp->SetRandom([](std::span<unsigned char> bytes) {
+            std::iota(bytes.begin(), bytes.end(), 0);
+            return true;
+        });
         smtp->SetSecurity(listener == "tls" ? SECURITY_TLS : SECURITY_NONE);
         smtp->SetServer("127.0.0.1", m_server->Port(listener));
         smtp->SetUserLogin(std::string(kTestUser).c_str());
@@ -244,6 +252,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     ASSERT_EQ(Send(*first), 0);
     EXPECT_EQ(Recorded(1, ".data"),
               "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+              "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
               "From: Wake Bell <sender@local.test>\r\n"
               "X-Mailer: Wakebell test\r\n"
               "Reply-To: reply@local.test\r\n"
@@ -278,6 +287,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     ASSERT_EQ(Send(*second), 0);
     EXPECT_EQ(Recorded(2, ".data"),
               "Date: Fri, 1 Jan 2027 00:00:00 +0900\r\n"
+              "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
               "From:  <mailer@wakebell.invalid>\r\n"
               "X-Priority: 4 (Low)\r\n"
               "To: <to1@local.test>\r\n"
@@ -359,6 +369,7 @@ TEST_F(MailServerTest, AttachmentPartsArriveAsBase64Lines) {
     ASSERT_EQ(Send(*smtp), 0);
     EXPECT_EQ(Recorded(1, ".data"),
               "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+              "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
               "From:  <mailer@wakebell.invalid>\r\n"
               "X-Priority: 3 (Normal)\r\n"
               "To: <to1@local.test>\r\n"

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,6 +53,12 @@ std::vector<ScriptStep> Join(std::initializer_list<std::vector<ScriptStep>> part
     return script;
 }
 
+// The random bytes of every Message-ID below: 0, 1, 2, ...
+bool CountingRandom(std::span<unsigned char> bytes) {
+    std::iota(bytes.begin(), bytes.end(), 0);
+    return true;
+}
+
 const std::vector<ScriptStep> kGreeted = {Say("220 ready\r\n"), Hear(Ehlo(), "250 fake\r\n")};
 const ScriptStep kQuit = Hear("QUIT\r\n", "221 bye\r\n");
 // Greeting, EHLO, and the envelope of Configure's mail up to the 354.
@@ -68,6 +75,7 @@ std::vector<ScriptStep> AcceptedMail(const std::string& data) {
 // The header of Configure's mail in UTC at kNewYear, up to the body.
 std::string Header(const std::string& encoding = "7bit") {
     return "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+           "Message-ID: <000102030405060708090a0b0c0d0e0f@example.test>\r\n"
            "From: Sender <from@example.test>\r\n"
            "X-Priority: 3 (Normal)\r\n"
            "To: <to@example.test>\r\n"
@@ -131,6 +139,7 @@ Outcome RunMail(std::vector<ScriptStep> script, const std::function<void(CSmtp&)
         });
         smtp.SetWaitLimit(kGenerousWait);
         smtp.SetClock([] { return kNewYear; });
+        smtp.SetRandom(CountingRandom);
         smtp.SetServer("127.0.0.1", server.Port(), false);
         Configure(smtp, withTo);
         if (setup) {
@@ -266,6 +275,8 @@ TEST_F(SmtpMailTest, BadTextsAndFilesAreRefusedBeforeAnythingIsSent) {
         {[](CSmtp& s) { s.AddBccRecipient("b\t@x"); }, ERR_BAD_ADDRESS_CHARACTER},
         {[](CSmtp& s) { s.AddBccRecipient("b\x7f@x"); }, ERR_BAD_ADDRESS_CHARACTER},
         {[](CSmtp& s) { s.SetSenderAddress("\x01a@b"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.SetRandom([](std::span<unsigned char>) { return false; }); },
+         ERR_NO_RANDOM},
         {[&](CSmtp& s) { s.AddAttachment(folder.Path().c_str()); }, ERR_FILE_NOT_FOUND},
         {[](CSmtp& s) { s.AddAttachment("/dev/zero"); }, ERR_FILE_NOT_FOUND},
         {[&](CSmtp& s) { s.AddAttachment(fifo.c_str()); }, ERR_FILE_NOT_FOUND},
@@ -433,6 +444,7 @@ TEST_F(SmtpMailTest, GroupedDataTraceHoldsTheSameBytesInFewerTexts) {
         smtp.SetTraceSink([&trace](std::string_view text) { trace.emplace_back(text); }, mode);
         smtp.SetWaitLimit(kGenerousWait);
         smtp.SetClock([] { return kNewYear; });
+        smtp.SetRandom(CountingRandom);
         smtp.SetServer("127.0.0.1", server.Port(), false);
         Configure(smtp, true);
         for (int i = 0; i < 3000; ++i) {
