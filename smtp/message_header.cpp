@@ -58,6 +58,14 @@ bool IsDomainName(std::string_view text) noexcept {
     return notDigit;
 }
 
+std::string_view TransferEncodingLine(TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::k8Bit: return "Content-Transfer-Encoding: 8bit\r\n";
+        case TextEncoding::kBase64: return "Content-Transfer-Encoding: base64\r\n";
+        default: return "Content-Transfer-Encoding: 7bit\r\n";
+    }
+}
+
 std::string PriorityLine(SmtpPriority priority) {
     switch (priority) {
         case PRIORITY_HIGH: return "X-Priority: 2 (High)\r\n";
@@ -261,7 +269,7 @@ std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& 
     header += fields.boundary;
     header += fields.html ? "\r\nContent-type: text/html; charset=Shift_JIS\r\n"
                           : "\r\nContent-type: text/plain; charset=Shift_JIS\r\n";
-    header += fields.eightBit ? "Content-Transfer-Encoding: 8bit\r\n\r\n"
-                              : "Content-Transfer-Encoding: 7bit\r\n\r\n";
+    header += TransferEncodingLine(fields.textEncoding);
+    header += "\r\n";
     return header;
 }

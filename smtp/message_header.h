@@ -7,7 +7,8 @@
 //   Date, Message-ID, From, X-Mailer (when set), Reply-To (when set),
 //   X-Priority, To, Cc (when any), Subject, MIME-Version, Content-Type with
 //   the boundary, an empty line, the delimiter "--<boundary>", the text
-//   part's Content-type and Content-Transfer-Encoding, an empty line.
+//   part's Content-type and Content-Transfer-Encoding (7bit, 8bit or
+//   base64), an empty line.
 // Bcc recipients are never named: every recipient receives this header.
 //
 // Texts are taken as bytes. A subject or display name holding a byte of 0x80
@@ -45,6 +46,11 @@ inline constexpr std::string_view kAttachmentBoundary = "__MESSAGE__ID__54yg6f6h
 // no display name.
 inline constexpr std::string_view kPlaceholderSender = "mailer@wakebell.invalid";
 
+// How the text part's body lines go out (RFC 2045, 6): 7bit when every byte
+// is below 0x80; else 8bit to a server that offers 8BITMIME (RFC 6152), and
+// base64 to one that does not.
+enum class TextEncoding { k7Bit, k8Bit, kBase64 };
+
 // Random bytes in a Message-ID: 128 bits.
 inline constexpr std::size_t kMessageIdRandomBytes = 16;
 // The Message-ID's domain when neither the sender's nor the server's is one.
@@ -61,8 +67,8 @@ struct MessageHeaderFields {
     const std::vector<SmtpRecipient>* cc = nullptr;
     std::string_view subject;
     std::string_view boundary;
-    bool html = false;      // the text part is text/html rather than text/plain
-    bool eightBit = false;  // a body byte is 0x80 or above: "8bit", else "7bit"
+    bool html = false;  // the text part is text/html rather than text/plain
+    TextEncoding textEncoding = TextEncoding::k7Bit;
 };
 
 // The whole header and text-part preamble described above. local is the

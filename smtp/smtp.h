@@ -219,7 +219,12 @@ class CSmtp {
     //
     // Every mail gets a Message-ID of its own (RFC 5322, 3.6.4): 128 bits
     // from the random source (SetRandom) and the domain MessageIdDomain
-    // finds in the sender address or the configured server name.
+    // finds in the sender address or the configured server name. Body lines
+    // holding a byte of 0x80 or above (RFC 6152): to a server whose EHLO
+    // offered 8BITMIME, MAIL FROM carries " BODY=8BITMIME" and the text part
+    // is declared 8bit; to any other, the text part goes in base64 (the
+    // lines joined by CR LF, in lines of 76 characters), so that no such
+    // byte reaches it. Other bodies are 7bit, with no BODY parameter.
     //
     // Checked before anything is sent: 211 when an address, display name,
     // subject, mailer text, reply address or g_boundary holds a CR or LF; 213
@@ -316,7 +321,10 @@ class CSmtp {
     // "<id@domain>" for this mail; 421 when the random source fails.
     std::string NewMessageId() const;
     void RunTransaction(std::string_view messageId);
-    void ComposeHeader(std::string& header, std::string_view messageId) const;
+    void ComposeHeader(std::string& header, std::string_view messageId,
+                       TextEncoding encoding) const;
+    // The body lines in base64 (TextEncoding::kBase64), in batches.
+    void SendBase64Body();
     void SendAttachment(const std::string& path, std::uint64_t& total);
     // Closes after a failed transaction: QUIT only while it can be heard.
     void AbandonTransaction() noexcept;

@@ -209,7 +209,14 @@ void CSmtp::RunTransaction(std::string_view messageId) {
     if (m_senderAddress.empty()) {
         throw ECSmtp(ERR_NO_SENDER);
     }
-    if (Command(CMD_MAIL_FROM, "MAIL FROM:<" + m_senderAddress + ">\r\n") != 250) {
+    // RFC 6152, 3: 8-bit data goes only to a server that offered 8BITMIME,
+    // and MAIL FROM then says that it comes.
+    TextEncoding encoding = TextEncoding::k7Bit;
+    if (HasHighBytes(m_bodyLines.All())) {
+        encoding = m_capabilities.eightBitMime ? TextEncoding::k8Bit : TextEncoding::kBase64;
+    }
+    const char* body = encoding == TextEncoding::k8Bit ? " BODY=8BITMIME" : "";
+    if (Command(CMD_MAIL_FROM, "MAIL FROM:<" + m_senderAddress + ">" + body + "\r\n") != 250) {
         throw ECSmtp(ERR_REPLY_MAIL_FROM);
     }
     if (m_recipients.empty()) {
@@ -229,15 +236,19 @@ void CSmtp::RunTransaction(std::string_view messageId) {
     m_link->SetState(SessionState::kInData);
 
     std::string block;
-    ComposeHeader(block, messageId);
+    ComposeHeader(block, messageId, encoding);
     QueueData(block);
     if (m_bodyLines.LineCount() == 0) {
         QueueData(" \r\n");
     } else {
-        for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
-            block.clear();
-            AppendBodyLine(block, m_bodyLines.Line(line));
-            QueueData(block);
+        if (encoding == TextEncoding::kBase64) {
+            SendBase64Body();
+        } else {
+            for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
+                block.clear();
+                AppendBodyLine(block, m_bodyLines.Line(line));
+                QueueData(block);
+            }
         }
         if (!m_attachments.empty()) {
             QueueData("--" + g_boundary + "\r\n");
@@ -262,7 +273,31 @@ void CSmtp::RunTransaction(std::string_view messageId) {
     }
 }
 
-void CSmtp::ComposeHeader(std::string& header, std::string_view messageId) const {
+// The text is the body lines joined by CR LF: the bytes a reader gets from
+// the 8bit form, where the CR LF after the last line belongs to the
+// delimiter that follows (RFC 2046, 5.1.1).
+void CSmtp::SendBase64Body() {
+    constexpr std::size_t kBatchBytes = 64 * (4 * kTextLineBytes / 3 + 2);  // 64 lines
+    Base64TextLines encoder;
+    std::string batch;
+    for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
+        if (line != 0) {
+            encoder.Add("\r\n", batch);
+        }
+        encoder.Add(m_bodyLines.Line(line), batch);
+        if (batch.size() >= kBatchBytes) {
+            QueueData(batch);
+            batch.clear();
+        }
+    }
+    encoder.Finish(batch);
+    if (!batch.empty()) {
+        QueueData(batch);
+    }
+}
+
+void CSmtp::ComposeHeader(std::string& header, std::string_view messageId,
+                          TextEncoding encoding) const {
     const std::time_t now = m_clock ? m_clock() : std::time(nullptr);
     std::tm local{};
     if (now <= 0 || localtime_r(&now, &local) == nullptr) {
@@ -286,7 +321,7 @@ void CSmtp::ComposeHeader(std::string& header, std::string_view messageId) const
     fields.subject = m_subject;
     fields.boundary = m_attachments.empty() ? std::string_view(g_boundary) : kAttachmentBoundary;
     fields.html = m_html && !m_attachments.empty();
-    fields.eightBit = HasHighBytes(m_bodyLines.All());
+    fields.textEncoding = encoding;
     header = ComposeHeaderText(fields, local);
 }
 

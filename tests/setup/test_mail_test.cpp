@@ -169,13 +169,14 @@ std::string MailData(const std::string& bodyLines, bool eightBit) {
            "\r\n" + bodyLines + "\r\n--test--\r\n\r\n";
 }
 
-// A server without AUTH that takes the test mail whose data is data, line by
-// line; then the steps of end.
+// A server without AUTH, offering 8BITMIME, that takes the test mail (8-bit)
+// whose data is data, line by line; then the steps of end.
 std::vector<ScriptStep> MailScript(const std::string& data, std::vector<ScriptStep> end) {
     std::vector<ScriptStep> script = {
         Say("220 ready\r\n"),
-        Hear(std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n", "250 fake\r\n"),
-        Hear("MAIL FROM:<sender@local.test>\r\n", "250 ok\r\n"),
+        Hear(std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n",
+             "250-fake\r\n250 8BITMIME\r\n"),
+        Hear("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n", "250 ok\r\n"),
         Hear("RCPT TO:<user@local.test>\r\n", "250 ok\r\n"),
         Hear("DATA\r\n", "354 go ahead\r\n"),
     };
@@ -233,8 +234,10 @@ TEST_F(TestMailServerTest, TestLinesGoOverTlsAndTheSessionEndsWithQuit) {
               (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kLoggingIn,
                       SmtpStage::kSending, SmtpStage::kClosing}));
     EXPECT_EQ(Recorded(1, ".envelope"), "sender@local.test\nuser@local.test\n");
-    // The test lines hold Shift_JIS bytes, so the text part is 8bit.
+    // The test lines hold Shift_JIS bytes, so the text part is 8bit, which
+    // aiosmtpd offers (8BITMIME).
     EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
+    EXPECT_TRUE(sent.Traced("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n"));
     ASSERT_GE(sent.trace.size(), 2U);
     EXPECT_EQ(sent.trace[sent.trace.size() - 2], "QUIT\r\n");
     EXPECT_TRUE(sent.trace.back().starts_with("221 ")) << sent.trace.back();

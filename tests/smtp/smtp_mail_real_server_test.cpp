@@ -231,9 +231,10 @@ class MailServerTest : public ::testing::Test {
 };
 
 // Header order, both From forms, priorities, To/Cc lists, the Bcc kept out
-// of the header, subjects, the Date zone, 7bit and 8bit, dot-stuffed lines
-// and the close delimiter after the body, which a reader takes for one
-// whole text part (RFC 2046, 5.1.1).
+// of the header, subjects, the Date zone, 7bit and 8bit (announced with
+// BODY=8BITMIME, which aiosmtpd offers), dot-stuffed lines and the close
+// delimiter after the body, which a reader takes for one whole text part
+// (RFC 2046, 5.1.1).
 TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     auto first = Client();
     first->SetSenderName("Wake Bell");
@@ -278,6 +279,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     for (const char* stuffed : {"..\r\n", "...x\r\n", "..hidden\r\n"}) {
         EXPECT_EQ(Traced(stuffed), 1U) << stuffed;
     }
+    EXPECT_EQ(Traced("MAIL FROM:<sender@local.test>\r\n"), 1U);
 
     SetZone("JST-9");
     auto second = Client("plain", kNewYear2027 - 9 * 3600);
@@ -302,6 +304,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
               "\x93\xfa\x96\x7b\r\nascii\r\n"
               "--b0undary-of-the-text--\r\n"
               "\r\n");
+    EXPECT_EQ(Traced("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n"), 1U);
 
     // West of Greenwich, by half hours; Shift_JIS name and folded subject.
     SetZone("NST3:30");
