@@ -11,13 +11,18 @@
 //   base64), an empty line.
 // Bcc recipients are never named: every recipient receives this header.
 //
-// Texts are taken as bytes. A subject or display name holding a byte of 0x80
-// or above (Shift_JIS), or too long for one line of RFC 5322's 998
-// characters, is written as RFC 2047 encoded words (=?Shift_JIS?B?...?=),
-// cut between characters and folded; a display name holding one of RFC
-// 5322's specials is written as a quoted-string (DisplayNameText); others
-// are written as they are. A long To or Cc list is folded after a comma.
-// Callers refuse CR and LF in these texts beforehand (HasLineBreak).
+// Texts are taken as bytes, and no byte of 0x80 or above is ever written
+// raw: a subject, display name or mailer text holding one (Shift_JIS), or
+// too long for one line of RFC 5322's 998 characters, is written as RFC
+// 2047 encoded words (=?Shift_JIS?B?...?=), cut between characters and
+// folded so that each line stays within RFC 5322's 78 characters; a display
+// name holding one of RFC 5322's specials is written as a quoted-string
+// (DisplayNameText); others are written as they are. A To or Cc list is
+// folded after a comma, or before an address, where a line would pass 78
+// characters. Addresses and the boundary cannot be encoded words (RFC 2047,
+// 5): callers refuse those holding such a byte beforehand
+// (HasBadAddressCharacter, HasHighBytes), as they refuse CR and LF in all
+// of these texts (HasLineBreak).
 #pragma once
 
 #include <cstddef>
@@ -80,8 +85,9 @@ std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& 
 std::string FormatDateLine(const std::tm& local);
 
 // text unchanged when it is all ASCII and at most 900 bytes long; otherwise
-// RFC 2047 encoded words of at most 75 characters, split between Shift_JIS
-// characters and joined by CR LF and a blank (folding).
+// RFC 2047 encoded words, split between Shift_JIS characters and joined by
+// CR LF and a blank (folding). Each word holds at most 68 characters, so
+// that a line of one with its field name ("X-Mailer: ") stays within 78.
 std::string EncodeHeaderText(std::string_view text);
 
 // A display name as it goes into From, To and Cc: encoded words when
@@ -93,11 +99,12 @@ std::string EncodeHeaderText(std::string_view text);
 // outgrow a header line is encoded instead.
 std::string DisplayNameText(std::string_view name);
 
-// The To or Cc list: comma-separated, each recipient as its name followed by
-// the address in angle brackets ("Name<a@b>", "<a@b>"). An encoded name is
-// followed by a blank, which RFC 2047 readers need to see where it ends. A
-// comma is followed by CR LF and a blank where the line would otherwise
-// pass 980 characters.
+// The To or Cc list as it follows "To: " or "Cc: ": comma-separated, each
+// recipient as its name followed by the address in angle brackets
+// ("Name<a@b>", "<a@b>"). An encoded name is followed by a blank, which RFC
+// 2047 readers need to see where it ends. Where a line would otherwise pass
+// 78 characters, CR LF and a blank come after the comma before a recipient,
+// or before the "<" of an address that follows a name.
 std::string RecipientListText(const std::vector<SmtpRecipient>& recipients);
 
 // The domain of a Message-ID (RFC 5322, 3.6.4): the first of the sender
@@ -118,8 +125,11 @@ std::string MessageIdText(std::span<const unsigned char> random, std::string_vie
 bool HasLineBreak(std::string_view text) noexcept;
 // True when an envelope address holds a byte that would end or extend the
 // "<address>" of MAIL FROM or RCPT TO: "<", ">", a blank, a control byte
-// (0x00-0x1F, CR, LF, NUL and TAB among them) or DEL. "a@b> NOTIFY=SUCCESS"
-// would otherwise add ESMTP parameters to the command.
+// (0x00-0x1F, CR, LF, NUL and TAB among them) or DEL ("a@b> NOTIFY=SUCCESS"
+// would otherwise add ESMTP parameters to the command); or a byte of 0x80 or
+// above, which neither an address without SMTPUTF8 (RFC 5321, 4.1.2; RFC
+// 6531) nor a header line (RFC 5322, 2.2) may carry, and which an encoded
+// word cannot stand for inside an address (RFC 2047, 5).
 bool HasBadAddressCharacter(std::string_view address) noexcept;
 // True when text holds a byte of 0x80 or above.
 bool HasHighBytes(std::string_view text) noexcept;

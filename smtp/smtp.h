@@ -224,25 +224,28 @@ class CSmtp {
     // offered 8BITMIME, MAIL FROM carries " BODY=8BITMIME" and the text part
     // is declared 8bit; to any other, the text part goes in base64 (the
     // lines joined by CR LF, in lines of 76 characters), so that no such
-    // byte reaches it. Other bodies are 7bit, with no BODY parameter.
+    // byte reaches it. Other bodies are 7bit, with no BODY parameter. No
+    // header line carries such a byte (smtp/message_header.h).
     //
     // Checked before anything is sent: 211 when an address, display name,
     // subject, mailer text, reply address or g_boundary holds a CR or LF; 213
     // when the sender's or a recipient's address holds "<", ">", a blank,
-    // another control byte or DEL; 310 when a body line holds a CR or LF; 404
-    // when an attachment path names something other than a regular file (a
-    // folder, a device, a FIFO); 405 when the attachments' sizes already
-    // total 5 MiB + 1 KiB or more; 421 when the random source fails. A
-    // connection already open stays open after these. Then 201 no sender, 203
-    // no To recipient (after MAIL FROM), 404 an attachment that cannot be
-    // opened or read as a regular file (after its part header), 405 when the
-    // files grew past the limit meanwhile (counted while they are read), 409
-    // the clock failed, the reply codes listed at the top, and those of the
-    // channel. After a failure the connection is closed: with QUIT while the
-    // server is taking commands, without it once the data has begun (QUIT
-    // would only become part of an abandoned message), after a 421 reply (the
-    // server is closing) or when the channel itself failed. A failing QUIT
-    // never hides the first error.
+    // another control byte, DEL or a byte of 0x80 or above, or the reply
+    // address a byte of 0x80 or above; 200 when g_boundary holds a byte of
+    // 0x80 or above; 310 when a body line holds a CR or LF; 404 when an
+    // attachment path names something other than a regular file (a folder, a
+    // device, a FIFO); 405 when the attachments' sizes already total 5 MiB +
+    // 1 KiB or more; 421 when the random source fails. A connection already
+    // open stays open after these. Then 201 no sender, 203 no To recipient
+    // (after MAIL FROM), 404 an attachment that cannot be opened or read as a
+    // regular file (after its part header), 405 when the files grew past the
+    // limit meanwhile (counted while they are read), 409 the clock failed,
+    // the reply codes listed at the top, and those of the channel. After a
+    // failure the connection is closed: with QUIT while the server is taking
+    // commands, without it once the data has begun (QUIT would only become
+    // part of an abandoned message), after a 421 reply (the server is
+    // closing) or when the channel itself failed. A failing QUIT never hides
+    // the first error.
     void SendMail();
 
     // Where the trace goes; until replaced, SystemLogTraceSink() with

@@ -144,10 +144,17 @@ void CSmtp::CheckMailTexts() const {
     }
     // RFC 5321, 4.1.2: a Path is "<" Mailbox ">", followed only by ESMTP
     // parameters; what would end the brackets early or add a parameter
-    // (a blank) is not an address.
+    // (a blank) is not an address. The reply address goes into the header
+    // only, where a byte of 0x80 or above could be neither raw (RFC 5322,
+    // 2.2) nor an encoded word (RFC 2047, 5).
     if (HasBadAddressCharacter(m_senderAddress) || AnyBadAddress(m_recipients) ||
-        AnyBadAddress(m_ccRecipients) || AnyBadAddress(m_bccRecipients)) {
+        AnyBadAddress(m_ccRecipients) || AnyBadAddress(m_bccRecipients) ||
+        HasHighBytes(m_replyTo)) {
         throw ECSmtp(ERR_BAD_ADDRESS_CHARACTER);
+    }
+    // RFC 2046, 5.1.1: a boundary is ASCII, and it stands in the header.
+    if (HasHighBytes(g_boundary)) {
+        throw ECSmtp(ERR_NO_HEADER);
     }
     if (HasLineBreak(m_bodyLines.All())) {
         throw ECSmtp(ERR_MESSAGE_BODY);
@@ -210,7 +217,8 @@ void CSmtp::RunTransaction(std::string_view messageId) {
         throw ECSmtp(ERR_NO_SENDER);
     }
     // RFC 6152, 3: 8-bit data goes only to a server that offered 8BITMIME,
-    // and MAIL FROM then says that it comes.
+    // and MAIL FROM then says that it comes. The header and the delimiters
+    // are ASCII (CheckMailTexts), so the body lines alone decide.
     TextEncoding encoding = TextEncoding::k7Bit;
     if (HasHighBytes(m_bodyLines.All())) {
         encoding = m_capabilities.eightBitMime ? TextEncoding::k8Bit : TextEncoding::kBase64;

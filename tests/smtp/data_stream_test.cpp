@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "smtp/message_header.h"
 #include "tests/smtp/python_mail_reader.h"
 
 namespace {
@@ -81,6 +82,7 @@ TEST(DataStreamTest, AnyFileNameMakesExactlyOneParameter) {
         const std::string header = AttachmentPartHeader(name);
         const std::string block = header.substr(header.find("\r\n") + 2);
         EXPECT_EQ(ParsedParameters(block), "1 " + Hex(name) + " 1 " + Hex(name) + " 3") << block;
+        EXPECT_FALSE(HasHighBytes(header)) << block;
     }
 }
 

@@ -301,6 +301,12 @@ TEST_F(SmtpMailTest, BadTextsAndFilesAreRefusedBeforeAnythingIsSent) {
         {[](CSmtp& s) { s.AddBccRecipient("b\t@x"); }, ERR_BAD_ADDRESS_CHARACTER},
         {[](CSmtp& s) { s.AddBccRecipient("b\x7f@x"); }, ERR_BAD_ADDRESS_CHARACTER},
         {[](CSmtp& s) { s.SetSenderAddress("\x01a@b"); }, ERR_BAD_ADDRESS_CHARACTER},
+        // No header may carry a byte of 0x80 or above raw, nor an address
+        // stand for one as an encoded word.
+        {[](CSmtp& s) { s.SetSenderAddress("\x91\xbe@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.AddCcRecipient("c@\xe6\x97\xa5.test"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.SetReplyAddress("\x91\xbe@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp&) { g_boundary = "b\x80"; }, ERR_NO_HEADER},
         {[](CSmtp& s) { s.SetRandom([](std::span<unsigned char>) { return false; }); },
          ERR_NO_RANDOM},
         {[&](CSmtp& s) { s.AddAttachment(folder.Path().c_str()); }, ERR_FILE_NOT_FOUND},
