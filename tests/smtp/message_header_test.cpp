@@ -121,35 +121,22 @@ TEST(MessageHeaderTest, NoHeaderLineOutgrowsRfc5322) {
     EXPECT_EQ(RecipientListText({{"A", "a@x"}, {"", "b@x"}}), "A<a@x>,<b@x>");
 }
 
-std::string Hex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        hex += kDigits[static_cast<unsigned char>(c) >> 4U];
-        hex += kDigits[static_cast<unsigned char>(c) & 0x0FU];
-    }
-    return hex;
-}
-
-// Shift_JIS in the subject, the mailer text and the display names reaches
-// the header only as encoded words, in lines of at most 78 characters, and
-// Python's reader decodes each back to the same bytes without a defect.
+// Shift_JIS in the subject, the mailer text and a display name reaches the
+// header only as encoded words, in lines of at most 78 characters, which
+// Python decodes back to the same bytes without a defect.
 TEST(MessageHeaderTest, HighBytesReachTheHeaderOnlyAsEncodedWords) {
-    const std::string wake = "\x96\xda\x8a\x6f\x82\xdc\x82\xb5";  // 目覚まし
-    std::string long1;
-    for (int i = 0; i < 30; ++i) {
-        long1 += i % 5 == 4 ? "\xb1" : "\x82\xa0";
+    std::string kana;  // two-byte characters and now and then a one-byte one
+    for (int i = 0; i < 60; ++i) {
+        kana += i % 5 == 4 ? "\xb1" : "\x82\xa0";
     }
-    const std::string subject = "A" + long1 + wake + long1;
-    const std::string mailer = "Wakebell " + wake + " 3.0";
-    const std::string name = long1 + long1;
-    const std::vector<SmtpRecipient> to = {{long1, "to@x.test"}, {wake, "t2@x.test"}};
+    const std::string mailer = "Wakebell \x96\xda\x8a\x6f\x82\xdc\x82\xb5 3.0";
+    const std::vector<SmtpRecipient> to = {{"", "to@x.test"}};
     MessageHeaderFields fields;
     fields.senderAddress = "from@x.test";
-    fields.senderName = name;
+    fields.senderName = kana;
     fields.mailer = mailer;
     fields.to = &to;
-    fields.subject = subject;
+    fields.subject = kana;
     fields.boundary = "b";
     const std::string header = ComposeHeaderText(fields, Local(2027, 1, 1, 5, 0, 0, 0, 0));
     EXPECT_FALSE(HasHighBytes(header));
@@ -157,23 +144,19 @@ TEST(MessageHeaderTest, HighBytesReachTheHeaderOnlyAsEncodedWords) {
          start = end + 2) {
         EXPECT_LE(end - start, 78U) << header.substr(start, end - start);
     }
-    // The names through the older parser: the modern one of Debian's Python
-    // puts a blank between the encoded words of a phrase (RFC 2047, 6.2 says
-    // to drop it).
-    const std::string read = RunPythonOn(
-        "import email, email.header, email.policy, email.utils, sys\n"
-        "data = open(sys.argv[1], 'rb').read()\n"
-        "m = email.message_from_bytes(data, policy=email.policy.default)\n"
-        "raw = email.message_from_bytes(data)\n"
-        "for f in ('subject', 'x-mailer'):\n"
-        "    print(str(m[f]).encode('shift_jis').hex())\n"
-        "for f in ('from', 'to'):\n"
-        "    for name, address in email.utils.getaddresses([raw[f]]):\n"
-        "        print(b''.join(w for w, c in email.header.decode_header(name)).hex())\n"
-        "print([d for f in ('subject', 'x-mailer', 'from', 'to') for d in m[f].defects])\n",
-        header + "--b--\r\n");
-    EXPECT_EQ(read, Hex(subject) + "\n" + Hex(mailer) + "\n" + Hex(name) + "\n" + Hex(long1) +
-                        "\n" + Hex(wake) + "\n[]\n");
+    // The name through the older parser: the modern one of Debian's Python
+    // puts a blank between the encoded words of a phrase.
+    EXPECT_EQ(
+        RunPythonOn("import email, email.header, email.policy, email.utils, sys\n"
+                    "data = open(sys.argv[1], 'rb').read()\n"
+                    "m = email.message_from_bytes(data, policy=email.policy.default)\n"
+                    "name = email.utils.parseaddr(email.message_from_bytes(data)['from'])[0]\n"
+                    "print(str(m['subject']).encode('shift_jis').hex(),\n"
+                    "      str(m['x-mailer']).encode('shift_jis').hex(),\n"
+                    "      b''.join(w for w, c in email.header.decode_header(name)).hex(),\n"
+                    "      [d for f in ('subject', 'x-mailer', 'from') for d in m[f].defects])\n",
+                    header + "--b--\r\n"),
+        Hex(kana) + " " + Hex(mailer) + " " + Hex(kana) + " []\n");
 }
 
 // The Message-ID's domain is the sender's, else the server's, when it is a
@@ -184,14 +167,12 @@ TEST(MessageHeaderTest, MessageIdsTakeTheFirstDomainThatIsOne) {
         const char* server;
         const char* domain;
     } cases[] = {
-        {"a@example.test", "mail.test", "example.test"},
-        {"\"a@b\"@Example.Test", "", "Example.Test"},  // the last "@"
+        {"\"a@b\"@Example.Test", "mail.test", "Example.Test"},  // the last "@"
         {"nobody", "mail.example.test", "mail.example.test"},
         {"a@", "smtp", "smtp"},
         {"a@[192.0.2.1]", "mail.test", "mail.test"},
         {"a@x..test", "127.0.0.1", "wakebell.invalid"},
         {"a@.x", "x.", "wakebell.invalid"},
-        {"a@x y", "", "wakebell.invalid"},
         {"", "\xe6\x97\xa5.test", "wakebell.invalid"},
     };
     for (const auto& c : cases) {

@@ -105,16 +105,6 @@ void Configure(CSmtp& smtp, bool withTo) {
     }
 }
 
-std::string Hex(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        hex += kDigits[static_cast<unsigned char>(c) >> 4U];
-        hex += kDigits[static_cast<unsigned char>(c) & 0x0FU];
-    }
-    return hex;
-}
-
 // The text part's transfer encoding, its decoded bytes in hexadecimal, and
 // the defects the reader found in every part.
 constexpr std::string_view kTextPartScript = R"(import email, email.policy, sys
@@ -367,11 +357,7 @@ TEST_F(SmtpMailTest, DataLinesAreStuffedAndSentWhole) {
 // byte of 0x80 or above in the whole data; ASCII stays 7bit either way. A
 // mail reader decodes the very lines given, joined by CR LF.
 TEST_F(SmtpMailTest, TheTextPartIsDeclaredOrEncodedAsTheServerOffers) {
-    std::string kana;
-    for (int i = 0; i < 40; ++i) {
-        kana += "\x82\xa0";
-    }
-    const std::vector<std::string> sjis = {"\x93\xfa\x96\x7b\x8c\xea", ".", "", kana};
+    const std::vector<std::string> sjis = {"\x93\xfa\x96\x7b", ".", "", std::string(80, '\x82')};
     const std::vector<std::string> ascii = {"plain", ".", ""};
     const struct {
         bool offered;
