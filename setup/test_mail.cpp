@@ -46,6 +46,7 @@ void Send(CSmtp& mail, const TestMailArguments& arguments, const TestMailOptions
     mail.SetAbort(options.abort);
     mail.SetWaitLimit(options.waitLimit);
     mail.SetConnectTo(options.connectTo);
+    mail.SetRandom(options.random);
     if (options.clock) {
         mail.SetClock(options.clock);
     }

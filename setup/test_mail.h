@@ -85,6 +85,8 @@ struct TestMailOptions {
     std::chrono::milliseconds waitLimit{0};
     // The Date line's clock; std::time when empty.
     SmtpClock clock;
+    // The Message-ID's random source; the system's CSPRNG when empty.
+    SmtpRandom random;
     // The client's trace, one text per data block. When empty, the system
     // log, which gets each mail's data as one summary line (the result's
     // exchange then records the data in groups of about 4 KiB).

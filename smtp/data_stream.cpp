@@ -1,5 +1,9 @@
 #include "smtp/data_stream.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "codec/base64.h"
 #include "smtp/message_header.h"
 
 void AppendBodyLine(std::string& out, std::string_view line) {
@@ -8,6 +12,26 @@ void AppendBodyLine(std::string& out, std::string_view line) {
     }
     out += line;
     out += "\r\n";
+}
+
+void Base64TextLines::Add(std::string_view bytes, std::string& out) {
+    while (!bytes.empty()) {
+        const std::size_t count = std::min(bytes.size(), m_pending.size() - m_count);
+        std::memcpy(m_pending.data() + m_count, bytes.data(), count);
+        m_count += count;
+        bytes.remove_prefix(count);
+        if (m_count == m_pending.size()) {
+            Finish(out);
+        }
+    }
+}
+
+void Base64TextLines::Finish(std::string& out) {
+    if (m_count != 0) {
+        out += Base64Encode(m_pending.data(), static_cast<std::int32_t>(m_count));
+        out += "\r\n";
+        m_count = 0;
+    }
 }
 
 std::string_view AttachmentFileName(std::string_view path) noexcept {

@@ -1,8 +1,9 @@
 // The pieces of a mail's data stream after the header, built as text without
-// a socket: body lines, attachment parts and their base64 lines, and the
-// attachment size limit.
+// a socket: body lines (as they are, or in base64), attachment parts and
+// their base64 lines, and the attachment size limit.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,26 @@
 // begins with "." (RFC 5321, 4.5.2), so that no body line can end the data
 // early. The server takes the dot away again.
 void AppendBodyLine(std::string& out, std::string_view line);
+
+// Raw bytes per base64 line of the text part: 57 give lines of 76
+// characters, the most RFC 2045 (6.8) allows.
+inline constexpr std::size_t kTextLineBytes = 57;
+
+// The text part in base64 (RFC 2045, 6.8), for a server that takes no 8-bit
+// data: bytes are added as they come, and every 57 of them become one line
+// of 76 characters and CR LF, appended to out. A base64 line never begins
+// with "." (not in the alphabet), so none needs dot-stuffing.
+class Base64TextLines {
+  public:
+    void Add(std::string_view bytes, std::string& out);
+    // Appends the line of the bytes left over (fewer than 57, padded with
+    // "="), when there are any.
+    void Finish(std::string& out);
+
+  private:
+    std::array<unsigned char, kTextLineBytes> m_pending{};
+    std::size_t m_count = 0;
+};
 
 // The part of an attachment path used as its file name: what follows the
 // last "/" or "\", or the whole path when it holds neither.

@@ -16,15 +16,19 @@ constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed", "T
 
 constexpr std::string_view kWordStart = "=?Shift_JIS?B?";
 constexpr std::string_view kWordEnd = "?=";
-// RFC 2047, 2: an encoded word is at most 75 characters. 42 bytes give 56
-// base64 characters, which with the 16 around them make 72.
-constexpr std::size_t kWordBytes = 42;
-// RFC 5322, 2.1.1: a line holds at most 998 characters. Plain text longer
-// than this could not go out as one line, so it is encoded, which folds;
-// a recipient list is folded after a comma before it gets there (a margin
-// for the field name).
+// RFC 5322, 2.1.1: a line SHOULD hold at most 78 characters, and wherever
+// the header is folded it does. RFC 2047, 2 allows an encoded word 75
+// characters; 39 bytes give at most 52 base64 characters, which with the 16
+// around them make 68, and "X-Mailer: " (the longest field name before
+// one) makes 78.
+constexpr std::size_t kFoldedLine = 78;
+constexpr std::size_t kWordBytes = 39;
+// RFC 5322, 2.1.1: a line MUST hold at most 998 characters. Plain text
+// longer than this could not go out as one line, so it is encoded, which
+// folds.
 constexpr std::size_t kLongestPlainText = 900;
-constexpr std::size_t kLongestListLine = 980;
+// "To: " and "Cc: " before a recipient list.
+constexpr std::size_t kListFieldName = 4;
 
 // Shift_JIS lead bytes of two-byte characters; everything else is one byte.
 bool IsLeadByte(unsigned char byte) noexcept {
@@ -37,6 +41,69 @@ bool NeedsEncoding(std::string_view text) noexcept {
 
 // RFC 2047 encoded words of text, whatever it holds.
 std::string EncodedWords(std::string_view text);
+
+// Header text built piece by piece, folded between pieces where a line
+// would pass kFoldedLine.
+class FoldedText {
+  public:
+    explicit FoldedText(std::size_t lineSoFar) : m_line(lineSoFar) {}
+
+    // Appends piece (which may hold folds of its own) after glue. When
+    // canFold and piece's first line would take the line past kFoldedLine,
+    // a fold (CR LF and a blank) takes the place of the glue. An empty
+    // piece appends nothing.
+    void Append(std::string_view piece, std::string_view glue = {}, bool canFold = false) {
+        if (piece.empty()) {
+            return;
+        }
+        const std::size_t firstLine = std::min(piece.find("\r\n"), piece.size());
+        if (canFold && m_line + glue.size() + firstLine > kFoldedLine) {
+            m_text += "\r\n ";
+            m_line = 1;
+        } else {
+            m_text += glue;
+            m_line += glue.size();
+        }
+        m_text += piece;
+        const std::size_t lastBreak = piece.rfind("\r\n");
+        m_line = lastBreak == std::string_view::npos ? m_line + piece.size()
+                                                     : piece.size() - lastBreak - 2;
+    }
+
+    std::string& Text() noexcept { return m_text; }
+
+  private:
+    std::string m_text;
+    std::size_t m_line;
+};
+
+// RFC 5322, 3.2.3: dot-atom-text = 1*atext *("." 1*atext).
+bool IsDomainName(std::string_view text) noexcept {
+    constexpr std::string_view kAtextSymbols = "!#$%&'*+-/=?^_`{|}~";
+    constexpr std::size_t kLongestDomain = 253;  // RFC 1035, 2.3.4, less the final dot
+    if (text.empty() || text.size() > kLongestDomain || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos) {
+        return false;
+    }
+    bool notDigit = false;
+    for (const char c : text) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!digit && !letter && c != '.' && kAtextSymbols.find(c) == std::string_view::npos) {
+            return false;
+        }
+        notDigit = notDigit || (!digit && c != '.');
+    }
+    return notDigit;
+}
+
+std::string_view TransferEncodingLine(TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::k8Bit: return "Content-Transfer-Encoding: 8bit\r\n";
+        case TextEncoding::kBase64: return "Content-Transfer-Encoding: base64\r\n";
+        default: return "Content-Transfer-Encoding: 7bit\r\n";
+    }
+}
 
 std::string PriorityLine(SmtpPriority priority) {
     switch (priority) {
@@ -57,7 +124,7 @@ bool HasLineBreak(std::string_view text) noexcept {
 bool HasBadAddressCharacter(std::string_view address) noexcept {
     for (const char c : address) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>') {
+        if (byte <= 0x20 || byte >= 0x7F || c == '<' || c == '>') {
             return true;
         }
     }
@@ -150,43 +217,64 @@ std::string EncodedWords(std::string_view text) {
 }  // namespace
 
 std::string RecipientListText(const std::vector<SmtpRecipient>& recipients) {
-    std::string list;
-    std::size_t lineStart = 0;
-    for (const SmtpRecipient& recipient : recipients) {
-        std::string entry = DisplayNameText(recipient.name);
-        if (entry.starts_with(kWordStart)) {
-            entry += ' ';
+    FoldedText list(kListFieldName);
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        if (i != 0) {
+            list.Append(",");
         }
-        entry += '<';
-        entry += recipient.address;
-        entry += '>';
-        if (!list.empty()) {
-            list += ',';
-            const std::size_t firstLine = std::min(entry.find("\r\n"), entry.size());
-            if (list.size() - lineStart + firstLine > kLongestListLine) {
-                list += "\r\n ";
-                lineStart = list.size();
-            }
-        }
-        list += entry;
-        const std::size_t lastBreak = list.rfind("\r\n");
-        if (lastBreak != std::string::npos && lastBreak + 2 > lineStart) {
-            lineStart = lastBreak + 2;
-        }
+        const std::string name = DisplayNameText(recipients[i].name);
+        list.Append(name, {}, i != 0);
+        // RFC 5322, 3.4: CFWS may come before the "<" of an angle-addr.
+        list.Append("<" + recipients[i].address + ">", name.starts_with(kWordStart) ? " " : "",
+                    i != 0 || !name.empty());
     }
-    return list;
+    return std::move(list.Text());
+}
+
+std::string_view MessageIdDomain(std::string_view senderAddress,
+                                 std::string_view serverHost) noexcept {
+    const std::size_t at = senderAddress.rfind('@');
+    if (at != std::string_view::npos && IsDomainName(senderAddress.substr(at + 1))) {
+        return senderAddress.substr(at + 1);
+    }
+    return IsDomainName(serverHost) ? serverHost : kMessageIdFallbackDomain;
+}
+
+std::string MessageIdText(std::span<const unsigned char> random, std::string_view domain) {
+    constexpr std::string_view kHex = "0123456789abcdef";
+    std::string id = "<";
+    for (const unsigned char byte : random) {
+        id += kHex[byte >> 4U];
+        id += kHex[byte & 0x0FU];
+    }
+    id += '@';
+    id += domain;
+    id += '>';
+    return id;
 }
 
 std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& local) {
     std::string header = FormatDateLine(local);
-    header += "From: ";
-    header += DisplayNameText(fields.senderName);
-    header += " <";
-    header += fields.senderName.empty() ? kPlaceholderSender : fields.senderAddress;
-    header += ">\r\n";
+    if (!fields.messageId.empty()) {
+        header += "Message-ID: ";
+        header += fields.messageId;
+        header += "\r\n";
+    }
+    if (fields.senderName.empty()) {
+        header += "From:  <";
+        header += kPlaceholderSender;
+        header += ">\r\n";
+    } else {
+        FoldedText from(std::string_view("From: ").size());
+        from.Append(DisplayNameText(fields.senderName));
+        from.Append("<" + std::string(fields.senderAddress) + ">", " ", true);
+        header += "From: ";
+        header += from.Text();
+        header += "\r\n";
+    }
     if (!fields.mailer.empty()) {
         header += "X-Mailer: ";
-        header += fields.mailer;
+        header += EncodeHeaderText(fields.mailer);
         header += "\r\n";
     }
     if (!fields.replyTo.empty()) {
@@ -214,7 +302,7 @@ std::string ComposeHeaderText(const MessageHeaderFields& fields, const std::tm& 
     header += fields.boundary;
     header += fields.html ? "\r\nContent-type: text/html; charset=Shift_JIS\r\n"
                           : "\r\nContent-type: text/plain; charset=Shift_JIS\r\n";
-    header += fields.eightBit ? "Content-Transfer-Encoding: 8bit\r\n\r\n"
-                              : "Content-Transfer-Encoding: 7bit\r\n\r\n";
+    header += TransferEncodingLine(fields.textEncoding);
+    header += "\r\n";
     return header;
 }

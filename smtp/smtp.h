@@ -46,6 +46,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,11 @@ extern std::string g_boundary;
 // Where the client reads the calendar time for the Date line; a value not
 // above 0 means the clock failed (409).
 using SmtpClock = std::function<std::time_t()>;
+
+// Where the client takes the random bytes of each Message-ID: fills bytes
+// (kMessageIdRandomBytes of them) and returns true, or returns false when it
+// cannot (421).
+using SmtpRandom = std::function<bool(std::span<unsigned char> bytes)>;
 
 // Size of each of the two text buffers, terminating NUL included.
 inline constexpr std::size_t kSmtpBufferSize = 10240;
@@ -219,22 +225,35 @@ class CSmtp {
     // and the attachments' close delimiter. Then the end of data. The
     // connection stays open.
     //
+    // Every mail gets a Message-ID of its own (RFC 5322, 3.6.4): 128 bits
+    // from the random source (SetRandom) and the domain MessageIdDomain
+    // finds in the sender address or the configured server name. Body lines
+    // holding a byte of 0x80 or above (RFC 6152): to a server whose EHLO
+    // offered 8BITMIME, MAIL FROM carries " BODY=8BITMIME" and the text part
+    // is declared 8bit; to any other, the text part goes in base64 (the
+    // lines joined by CR LF, in lines of 76 characters), so that no such
+    // byte reaches it. Other bodies are 7bit, with no BODY parameter. No
+    // header line carries such a byte (smtp/message_header.h).
+    //
     // Checked before anything is sent: 211 when an address, display name,
-    // subject, mailer text, reply address or g_boundary holds a CR or LF;
-    // 213 when the sender's or a recipient's address holds "<", ">", a
-    // blank, another control byte or DEL; 310 when a body line holds a CR
-    // or LF; 404 when an attachment path names something other than a
-    // regular file (a folder, a device, a FIFO); 405 when the attachments'
-    // sizes already total 5 MiB + 1 KiB or more. Then 201 no sender, 203 no
-    // To recipient (after MAIL FROM), 404 an attachment that cannot be opened
-    // or read as a regular file (after its part header), 405 when the files
-    // grew past the limit meanwhile (counted while they are read), 409 the
-    // clock failed, the reply codes listed at the top, and those of the
-    // channel. After a failure the connection is closed: with QUIT while the
-    // server is taking commands, without it once the data has begun (QUIT
-    // would only become part of an abandoned message), after a 421 reply
-    // (the server is closing) or when the channel itself failed. A failing
-    // QUIT never hides the first error.
+    // subject, mailer text, reply address or g_boundary holds a CR or LF; 213
+    // when the sender's or a recipient's address holds "<", ">", a blank,
+    // another control byte, DEL or a byte of 0x80 or above, or the reply
+    // address a byte of 0x80 or above; 200 when g_boundary holds a byte of
+    // 0x80 or above; 310 when a body line holds a CR or LF; 404 when an
+    // attachment path names something other than a regular file (a folder, a
+    // device, a FIFO); 405 when the attachments' sizes already total 5 MiB +
+    // 1 KiB or more; 421 when the random source fails. A connection already
+    // open stays open after these. Then 201 no sender, 203 no To recipient
+    // (after MAIL FROM), 404 an attachment that cannot be opened or read as a
+    // regular file (after its part header), 405 when the files grew past the
+    // limit meanwhile (counted while they are read), 409 the clock failed,
+    // the reply codes listed at the top, and those of the channel. After a
+    // failure the connection is closed: with QUIT while the server is taking
+    // commands, without it once the data has begun (QUIT would only become
+    // part of an abandoned message), after a 421 reply (the server is
+    // closing) or when the channel itself failed. A failing QUIT never hides
+    // the first error.
     void SendMail();
 
     // Where the trace goes; until replaced, SystemLogTraceSink() with
@@ -261,6 +280,9 @@ class CSmtp {
     void SetConnectTo(std::optional<SmtpEndpoint> target);
     // The clock of the Date line; std::time until replaced.
     void SetClock(SmtpClock clock) { m_clock = std::move(clock); }
+    // The random source of the Message-ID; until replaced, and when random
+    // is empty, the system's CSPRNG (getrandom(2)).
+    void SetRandom(SmtpRandom random) { m_random = std::move(random); }
     // Lets another thread end the exchange (smtp/smtp_abort.h): once abort
     // fires, every operation raises 419 and closes without QUIT. Null: none.
     void SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept;
@@ -312,8 +334,13 @@ class CSmtp {
     // The transaction's parts.
     void CheckMailTexts() const;
     void CheckAttachments() const;
-    void RunTransaction();
-    void ComposeHeader(std::string& header) const;
+    // "<id@domain>" for this mail; 421 when the random source fails.
+    std::string NewMessageId() const;
+    void RunTransaction(std::string_view messageId);
+    void ComposeHeader(std::string& header, std::string_view messageId,
+                       TextEncoding encoding) const;
+    // The body lines in base64 (TextEncoding::kBase64), in batches.
+    void SendBase64Body();
     void SendAttachment(const std::string& path, std::uint64_t& total);
     // Closes after a failed transaction: QUIT only while it can be heard.
     void AbandonTransaction() noexcept;
@@ -350,6 +377,7 @@ class CSmtp {
     // The mechanisms of the last EHLO reply, kept past the session's end.
     std::vector<std::string> m_offeredMechanisms;
     SmtpClock m_clock;
+    SmtpRandom m_random;
     // The socket, TLS, buffers, waits and the connection's one state.
     std::unique_ptr<SmtpConnection> m_link;
 };

@@ -65,6 +65,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_CANCELLED: return "Exchange cancelled";
         case ERR_TLS_PLAIN_SERVER:
             return "The server answered in plain text where TLS was expected";
+        case ERR_NO_RANDOM: return "Random bytes could not be made";
         default: return "Undefined error id";  // ERR_SELECT and ERR_CONNECT_TIMEOUT too
     }
 }

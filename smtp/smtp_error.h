@@ -67,9 +67,10 @@ enum SmtpError : std::int32_t {
     ERR_DATA_BLOCK = 415,
     ERR_STARTTLS_UNSUPPORTED = 416,
     ERR_AUTH_LOGIN_UNSUPPORTED = 417,
-    ERR_REPLY_TOO_LONG = 418,  // a reply that never ends within a sane size
-    ERR_CANCELLED = 419,       // the owner ended the exchange (SmtpAbort)
+    ERR_REPLY_TOO_LONG = 418,    // a reply that never ends within a sane size
+    ERR_CANCELLED = 419,         // the owner ended the exchange (SmtpAbort)
     ERR_TLS_PLAIN_SERVER = 420,  // a plain SMTP reply where a TLS record was expected
+    ERR_NO_RANDOM = 421,         // the random source failed (the Message-ID needs it)
 };
 
 class ECSmtp {

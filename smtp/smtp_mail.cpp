@@ -1,6 +1,7 @@
 // The mail transaction: envelope, header, body lines, attachments and the
 // end of data.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,24 @@ bool AnyBadAddress(const std::vector<SmtpRecipient>& recipients) {
         }
     }
     return false;
+}
+
+// The system's CSPRNG. getrandom(2) without flags waits only until the
+// kernel's pool has been seeded once after boot, and never fails after that
+// but for a signal.
+bool SystemRandom(std::span<unsigned char> bytes) noexcept {
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t count = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    return true;
 }
 
 // An attachment opened for reading: a regular file, or nothing.
@@ -125,10 +144,17 @@ void CSmtp::CheckMailTexts() const {
     }
     // RFC 5321, 4.1.2: a Path is "<" Mailbox ">", followed only by ESMTP
     // parameters; what would end the brackets early or add a parameter
-    // (a blank) is not an address.
+    // (a blank) is not an address. The reply address goes into the header
+    // only, where a byte of 0x80 or above could be neither raw (RFC 5322,
+    // 2.2) nor an encoded word (RFC 2047, 5).
     if (HasBadAddressCharacter(m_senderAddress) || AnyBadAddress(m_recipients) ||
-        AnyBadAddress(m_ccRecipients) || AnyBadAddress(m_bccRecipients)) {
+        AnyBadAddress(m_ccRecipients) || AnyBadAddress(m_bccRecipients) ||
+        HasHighBytes(m_replyTo)) {
         throw ECSmtp(ERR_BAD_ADDRESS_CHARACTER);
+    }
+    // RFC 2046, 5.1.1: a boundary is ASCII, and it stands in the header.
+    if (HasHighBytes(g_boundary)) {
+        throw ECSmtp(ERR_NO_HEADER);
     }
     if (HasLineBreak(m_bodyLines.All())) {
         throw ECSmtp(ERR_MESSAGE_BODY);
@@ -156,16 +182,26 @@ void CSmtp::CheckAttachments() const {
     }
 }
 
+std::string CSmtp::NewMessageId() const {
+    std::array<unsigned char, kMessageIdRandomBytes> random{};
+    if (!(m_random ? m_random(random) : SystemRandom(random))) {
+        throw ECSmtp(ERR_NO_RANDOM);
+    }
+    return MessageIdText(random, MessageIdDomain(m_senderAddress, m_server));
+}
+
 void CSmtp::SendMail() {
     g_reply521 = 0;
     CheckMailTexts();
     CheckAttachments();
+    // Before anything is sent, so that a failing source leaves no half mail.
+    const std::string messageId = NewMessageId();
     if (!HasSocket()) {
         OpenSession(m_server.c_str(), m_port, SECURITY_KEEP, m_authenticate, nullptr, nullptr);
     }
     try {
         m_link->SetState(SessionState::kInTransaction);
-        RunTransaction();
+        RunTransaction(messageId);
     } catch (const ECSmtp&) {
         AbandonTransaction();
         throw;
@@ -176,11 +212,19 @@ void CSmtp::SendMail() {
     }
 }
 
-void CSmtp::RunTransaction() {
+void CSmtp::RunTransaction(std::string_view messageId) {
     if (m_senderAddress.empty()) {
         throw ECSmtp(ERR_NO_SENDER);
     }
-    if (Command(CMD_MAIL_FROM, "MAIL FROM:<" + m_senderAddress + ">\r\n") != 250) {
+    // RFC 6152, 3: 8-bit data goes only to a server that offered 8BITMIME,
+    // and MAIL FROM then says that it comes. The header and the delimiters
+    // are ASCII (CheckMailTexts), so the body lines alone decide.
+    TextEncoding encoding = TextEncoding::k7Bit;
+    if (HasHighBytes(m_bodyLines.All())) {
+        encoding = m_capabilities.eightBitMime ? TextEncoding::k8Bit : TextEncoding::kBase64;
+    }
+    const char* body = encoding == TextEncoding::k8Bit ? " BODY=8BITMIME" : "";
+    if (Command(CMD_MAIL_FROM, "MAIL FROM:<" + m_senderAddress + ">" + body + "\r\n") != 250) {
         throw ECSmtp(ERR_REPLY_MAIL_FROM);
     }
     if (m_recipients.empty()) {
@@ -200,15 +244,19 @@ void CSmtp::RunTransaction() {
     m_link->SetState(SessionState::kInData);
 
     std::string block;
-    ComposeHeader(block);
+    ComposeHeader(block, messageId, encoding);
     QueueData(block);
     if (m_bodyLines.LineCount() == 0) {
         QueueData(" \r\n");
     } else {
-        for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
-            block.clear();
-            AppendBodyLine(block, m_bodyLines.Line(line));
-            QueueData(block);
+        if (encoding == TextEncoding::kBase64) {
+            SendBase64Body();
+        } else {
+            for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
+                block.clear();
+                AppendBodyLine(block, m_bodyLines.Line(line));
+                QueueData(block);
+            }
         }
         if (!m_attachments.empty()) {
             QueueData("--" + g_boundary + "\r\n");
@@ -233,7 +281,31 @@ void CSmtp::RunTransaction() {
     }
 }
 
-void CSmtp::ComposeHeader(std::string& header) const {
+// The text is the body lines joined by CR LF: the bytes a reader gets from
+// the 8bit form, where the CR LF after the last line belongs to the
+// delimiter that follows (RFC 2046, 5.1.1).
+void CSmtp::SendBase64Body() {
+    constexpr std::size_t kBatchBytes = 64 * (4 * kTextLineBytes / 3 + 2);  // 64 lines
+    Base64TextLines encoder;
+    std::string batch;
+    for (std::size_t line = 0; line < m_bodyLines.LineCount(); ++line) {
+        if (line != 0) {
+            encoder.Add("\r\n", batch);
+        }
+        encoder.Add(m_bodyLines.Line(line), batch);
+        if (batch.size() >= kBatchBytes) {
+            QueueData(batch);
+            batch.clear();
+        }
+    }
+    encoder.Finish(batch);
+    if (!batch.empty()) {
+        QueueData(batch);
+    }
+}
+
+void CSmtp::ComposeHeader(std::string& header, std::string_view messageId,
+                          TextEncoding encoding) const {
     const std::time_t now = m_clock ? m_clock() : std::time(nullptr);
     std::tm local{};
     if (now <= 0 || localtime_r(&now, &local) == nullptr) {
@@ -246,6 +318,7 @@ void CSmtp::ComposeHeader(std::string& header) const {
         throw ECSmtp(ERR_NO_SENDER);
     }
     MessageHeaderFields fields;
+    fields.messageId = messageId;
     fields.senderAddress = m_senderAddress;
     fields.senderName = m_senderName;
     fields.mailer = m_mailer;
@@ -256,7 +329,7 @@ void CSmtp::ComposeHeader(std::string& header) const {
     fields.subject = m_subject;
     fields.boundary = m_attachments.empty() ? std::string_view(g_boundary) : kAttachmentBoundary;
     fields.html = m_html && !m_attachments.empty();
-    fields.eightBit = HasHighBytes(m_bodyLines.All());
+    fields.textEncoding = encoding;
     header = ComposeHeaderText(fields, local);
 }
 

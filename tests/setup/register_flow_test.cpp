@@ -22,6 +22,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <numeric>
+#include <span>
 
 #include "scripted_boxes.h"
 #include "settings/key_paths.h"
@@ -123,7 +125,8 @@ FormFields Entered(std::uint16_t smtpPort) {
 }
 
 // One form on one store, with scripted boxes; test mails are dated 1
-// January 2027 and wait at most `waitLimit` for anything.
+// January 2027, take the Message-ID bytes 0, 1, 2, ... and wait at most
+// `waitLimit` for anything.
 class Form {
   public:
     explicit Form(const std::filesystem::path& store, std::chrono::milliseconds waitLimit = {},
@@ -135,6 +138,10 @@ class Form {
         services.logonName = [] { return std::string("tester"); };
         services.messageBoxes = &boxes;
         services.testMail.clock = [] { return kNewYear; };
+        services.testMail.random = [](std::span<unsigned char> bytes) {
+            std::iota(bytes.begin(), bytes.end(), 0);
+            return true;
+        };
         services.testMail.waitLimit = waitLimit;
         services.testMail.report = m_report.get();
         services.testMail.connectTo = std::move(connectTo);
@@ -433,6 +440,7 @@ class RegisterFlowTest : public QObject {
         const QByteArray data = FileBytes(mail);
         const QByteArray header =
             "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+            "Message-ID: <000102030405060708090a0b0c0d0e0f@example.test>\r\n"
             "From: \"user@example.test\" <notify@example.test>\r\n"
             "X-Mailer: Wakebell x64 Version 3.0\r\n"
             "Reply-To: user@example.test\r\n"

@@ -16,6 +16,8 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <numeric>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -52,6 +54,7 @@ struct Call {
     std::shared_ptr<const SmtpAbort> abort{};
     SmtpTraceSink alsoTrace{};  // called after the trace is recorded
     bool typed = false;         // the typed SendTestMail rather than the ten arguments
+    bool systemRandom = false;  // Message-IDs from the system's CSPRNG, not from 0, 1, 2, ...
 };
 
 // The two addresses cannot stand in for each other, nor be made from text
@@ -87,6 +90,12 @@ Outcome Send(const Call& call) {
     options.onStage = [&outcome](SmtpStage stage) { outcome.stages.push_back(stage); };
     options.waitLimit = call.waitLimit;
     options.clock = [] { return kNewYear2027; };
+    if (!call.systemRandom) {
+        options.random = [](std::span<unsigned char> bytes) {
+            std::iota(bytes.begin(), bytes.end(), 0);
+            return true;
+        };
+    }
     options.trace = [&outcome, &call](std::string_view text) {
         if (!text.starts_with(kTraceStatePrefix)) {  // the exchange, not its states
             outcome.trace.emplace_back(text);
@@ -143,6 +152,7 @@ std::string TestLines() {
 std::string MailData(const std::string& bodyLines, bool eightBit) {
     return std::string(
                "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+               "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
                "From: \"user@local.test\" <sender@local.test>\r\n"
                "X-Mailer: Wakebell x64 Version 3.0\r\n"
                "Reply-To: user@local.test\r\n"
@@ -159,13 +169,14 @@ std::string MailData(const std::string& bodyLines, bool eightBit) {
            "\r\n" + bodyLines + "\r\n--test--\r\n\r\n";
 }
 
-// A server without AUTH that takes the test mail whose data is data, line by
-// line; then the steps of end.
+// A server without AUTH, offering 8BITMIME, that takes the test mail (8-bit)
+// whose data is data, line by line; then the steps of end.
 std::vector<ScriptStep> MailScript(const std::string& data, std::vector<ScriptStep> end) {
     std::vector<ScriptStep> script = {
         Say("220 ready\r\n"),
-        Hear(std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n", "250 fake\r\n"),
-        Hear("MAIL FROM:<sender@local.test>\r\n", "250 ok\r\n"),
+        Hear(std::string("EHLO ") + CSmtp().GetLocalHost() + "\r\n",
+             "250-fake\r\n250 8BITMIME\r\n"),
+        Hear("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n", "250 ok\r\n"),
         Hear("RCPT TO:<user@local.test>\r\n", "250 ok\r\n"),
         Hear("DATA\r\n", "354 go ahead\r\n"),
     };
@@ -223,8 +234,10 @@ TEST_F(TestMailServerTest, TestLinesGoOverTlsAndTheSessionEndsWithQuit) {
               (Stages{SmtpStage::kConnecting, SmtpStage::kSecuring, SmtpStage::kLoggingIn,
                       SmtpStage::kSending, SmtpStage::kClosing}));
     EXPECT_EQ(Recorded(1, ".envelope"), "sender@local.test\nuser@local.test\n");
-    // The test lines hold Shift_JIS bytes, so the text part is 8bit.
+    // The test lines hold Shift_JIS bytes, so the text part is 8bit, which
+    // aiosmtpd offers (8BITMIME).
     EXPECT_EQ(Recorded(1, ".data"), MailData(TestLines(), true));
+    EXPECT_TRUE(sent.Traced("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n"));
     ASSERT_GE(sent.trace.size(), 2U);
     EXPECT_EQ(sent.trace[sent.trace.size() - 2], "QUIT\r\n");
     EXPECT_TRUE(sent.trace.back().starts_with("221 ")) << sent.trace.back();
@@ -237,6 +250,26 @@ TEST_F(TestMailServerTest, TestLinesGoOverTlsAndTheSessionEndsWithQuit) {
               "to raw '' 'user@local.test'\n"
               "defects []\n"
               "parts ['text/plain']\n");
+}
+
+// With the system's CSPRNG each test mail has one Message-ID of its own that
+// a mail reader parses without a defect, in the sender's domain.
+TEST_F(TestMailServerTest, EachTestMailHasAValidMessageIdOfItsOwn) {
+    std::vector<std::string> ids;
+    for (int n = 1; n <= 2; ++n) {
+        ASSERT_EQ(Send({.port = Port("tls"), .systemRandom = true}).result, 0);
+        const std::string read = RunPythonOn(
+            "import email, email.policy, re, sys\n"
+            "m = email.message_from_bytes(open(sys.argv[1], 'rb').read(), "
+            "policy=email.policy.default)\n"
+            "ids = m.get_all('message-id')\n"
+            "print(len(ids), ids[0].defects, [d for part in m.walk() for d in part.defects],\n"
+            "      bool(re.fullmatch('<[0-9a-f]{32}@local[.]test>', ids[0])), ids[0])\n",
+            Recorded(n, ".data"));
+        EXPECT_TRUE(read.starts_with("1 () [] True <")) << read;
+        ids.push_back(read);
+    }
+    EXPECT_NE(ids[0], ids[1]);
 }
 
 // The typed call sends the same mail and tells what became of it: the

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "smtp/message_header.h"
 #include "tests/smtp/python_mail_reader.h"
 
 namespace {
@@ -29,16 +30,6 @@ TEST(DataStreamTest, TheFileNameFollowsTheLastSlashOfEitherKind) {
     EXPECT_EQ(AttachmentFileName("/tmp/a/b\\c.bin"), "c.bin");
     EXPECT_EQ(AttachmentFileName("plain.bin"), "plain.bin");
     EXPECT_EQ(AttachmentFileName("folder/"), "");
-}
-
-std::string Hex(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        hex += kDigits[static_cast<unsigned char>(c) >> 4U];
-        hex += kDigits[static_cast<unsigned char>(c) & 0x0FU];
-    }
-    return hex;
 }
 
 // What a MIME reader makes of a header block: Debian's Python email package
@@ -81,6 +72,7 @@ TEST(DataStreamTest, AnyFileNameMakesExactlyOneParameter) {
         const std::string header = AttachmentPartHeader(name);
         const std::string block = header.substr(header.find("\r\n") + 2);
         EXPECT_EQ(ParsedParameters(block), "1 " + Hex(name) + " 1 " + Hex(name) + " 3") << block;
+        EXPECT_FALSE(HasHighBytes(header)) << block;
     }
 }
 

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numeric>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,7 @@ constexpr std::string_view kParts = "__MESSAGE__ID__54yg6f6h6y456345";
 // The header block of a plain one-recipient mail without attachments.
 constexpr std::string_view kPlainHeader =
     "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+    "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
     "From: Tester <sender@local.test>\r\n"
     "X-Priority: 3 (Normal)\r\n"
     "To: <to1@local.test>\r\n"
@@ -157,6 +160,11 @@ class MailServerTest : public ::testing::Test {
         });
         smtp->SetWaitLimit(std::chrono::seconds(10));  // a faulty client fails, not hangs
         smtp->SetClock([when] { return when; });
+        // Message-IDs from the random bytes 0, 1, 2, ...
+        smtp->SetRandom([](std::span<unsigned char> bytes) {
+            std::iota(bytes.begin(), bytes.end(), 0);
+            return true;
+        });
         smtp->SetSecurity(listener == "tls" ? SECURITY_TLS : SECURITY_NONE);
         smtp->SetServer("127.0.0.1", m_server->Port(listener));
         smtp->SetUserLogin(std::string(kTestUser).c_str());
@@ -223,9 +231,10 @@ class MailServerTest : public ::testing::Test {
 };
 
 // Header order, both From forms, priorities, To/Cc lists, the Bcc kept out
-// of the header, subjects, the Date zone, 7bit and 8bit, dot-stuffed lines
-// and the close delimiter after the body, which a reader takes for one
-// whole text part (RFC 2046, 5.1.1).
+// of the header, subjects, the Date zone, 7bit and 8bit (announced with
+// BODY=8BITMIME, which aiosmtpd offers), dot-stuffed lines and the close
+// delimiter after the body, which a reader takes for one whole text part
+// (RFC 2046, 5.1.1).
 TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     auto first = Client();
     first->SetSenderName("Wake Bell");
@@ -244,6 +253,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     ASSERT_EQ(Send(*first), 0);
     EXPECT_EQ(Recorded(1, ".data"),
               "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+              "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
               "From: Wake Bell <sender@local.test>\r\n"
               "X-Mailer: Wakebell test\r\n"
               "Reply-To: reply@local.test\r\n"
@@ -269,6 +279,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     for (const char* stuffed : {"..\r\n", "...x\r\n", "..hidden\r\n"}) {
         EXPECT_EQ(Traced(stuffed), 1U) << stuffed;
     }
+    EXPECT_EQ(Traced("MAIL FROM:<sender@local.test>\r\n"), 1U);
 
     SetZone("JST-9");
     auto second = Client("plain", kNewYear2027 - 9 * 3600);
@@ -278,6 +289,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     ASSERT_EQ(Send(*second), 0);
     EXPECT_EQ(Recorded(2, ".data"),
               "Date: Fri, 1 Jan 2027 00:00:00 +0900\r\n"
+              "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
               "From:  <mailer@wakebell.invalid>\r\n"
               "X-Priority: 4 (Low)\r\n"
               "To: <to1@local.test>\r\n"
@@ -292,6 +304,7 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
               "\x93\xfa\x96\x7b\r\nascii\r\n"
               "--b0undary-of-the-text--\r\n"
               "\r\n");
+    EXPECT_EQ(Traced("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n"), 1U);
 
     // West of Greenwich, by half hours; Shift_JIS name and folded subject.
     SetZone("NST3:30");
@@ -359,6 +372,7 @@ TEST_F(MailServerTest, AttachmentPartsArriveAsBase64Lines) {
     ASSERT_EQ(Send(*smtp), 0);
     EXPECT_EQ(Recorded(1, ".data"),
               "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+              "Message-ID: <000102030405060708090a0b0c0d0e0f@local.test>\r\n"
               "From:  <mailer@wakebell.invalid>\r\n"
               "X-Priority: 3 (Normal)\r\n"
               "To: <to1@local.test>\r\n"

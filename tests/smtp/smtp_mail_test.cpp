@@ -5,12 +5,14 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,6 +20,7 @@
 
 #include "smtp/smtp.h"
 #include "tests/settings/temp_folder.h"
+#include "tests/smtp/python_mail_reader.h"
 #include "tests/smtp/script_server.h"
 
 namespace {
@@ -52,22 +55,34 @@ std::vector<ScriptStep> Join(std::initializer_list<std::vector<ScriptStep>> part
     return script;
 }
 
+// The random bytes of every Message-ID below: 0, 1, 2, ...
+bool CountingRandom(std::span<unsigned char> bytes) {
+    std::iota(bytes.begin(), bytes.end(), 0);
+    return true;
+}
+
 const std::vector<ScriptStep> kGreeted = {Say("220 ready\r\n"), Hear(Ehlo(), "250 fake\r\n")};
 const ScriptStep kQuit = Hear("QUIT\r\n", "221 bye\r\n");
-// Greeting, EHLO, and the envelope of Configure's mail up to the 354.
-const std::vector<ScriptStep> kUntilData =
-    Join({kGreeted,
-          {Hear("MAIL FROM:<from@example.test>\r\n", "250 ok\r\n"),
-           Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")}});
+// Greeting, EHLO (offering 8BITMIME or not), and the envelope of Configure's
+// mail up to the 354.
+std::vector<ScriptStep> UntilData(bool eightBitMime = false, const std::string& body = {}) {
+    return {Say("220 ready\r\n"),
+            Hear(Ehlo(), eightBitMime ? "250-fake\r\n250 8BITMIME\r\n" : "250 fake\r\n"),
+            Hear("MAIL FROM:<from@example.test>" + body + "\r\n", "250 ok\r\n"),
+            Hear("RCPT TO:<to@example.test>\r\n", "250 ok\r\n"), Hear("DATA\r\n", "354 go\r\n")};
+}
+const std::vector<ScriptStep> kUntilData = UntilData();
 
 // A whole accepted mail whose data is data, then QUIT.
-std::vector<ScriptStep> AcceptedMail(const std::string& data) {
-    return Join({kUntilData, HearLines(data, "250 queued\r\n"), {kQuit}});
+std::vector<ScriptStep> AcceptedMail(const std::string& data,
+                                     const std::vector<ScriptStep>& untilData = kUntilData) {
+    return Join({untilData, HearLines(data, "250 queued\r\n"), {kQuit}});
 }
 
 // The header of Configure's mail in UTC at kNewYear, up to the body.
 std::string Header(const std::string& encoding = "7bit") {
     return "Date: Fri, 1 Jan 2027 00:00:00 +0000\r\n"
+           "Message-ID: <000102030405060708090a0b0c0d0e0f@example.test>\r\n"
            "From: Sender <from@example.test>\r\n"
            "X-Priority: 3 (Normal)\r\n"
            "To: <to@example.test>\r\n"
@@ -89,6 +104,15 @@ void Configure(CSmtp& smtp, bool withTo) {
         smtp.AddRecipient("to@example.test");
     }
 }
+
+// The text part's transfer encoding, its decoded bytes in hexadecimal, and
+// the defects the reader found in every part.
+constexpr std::string_view kTextPartScript = R"(import email, email.policy, sys
+m = email.message_from_bytes(open(sys.argv[1], "rb").read(), policy=email.policy.default)
+text = next(part for part in m.walk() if not part.is_multipart())
+print(text["content-transfer-encoding"], text.get_payload(decode=True).hex(),
+      [type(d).__name__ for part in m.walk() for d in part.defects])
+)";
 
 // Whether this process holds path open close-on-exec; nullopt when it does
 // not hold it open at all.
@@ -131,6 +155,7 @@ Outcome RunMail(std::vector<ScriptStep> script, const std::function<void(CSmtp&)
         });
         smtp.SetWaitLimit(kGenerousWait);
         smtp.SetClock([] { return kNewYear; });
+        smtp.SetRandom(CountingRandom);
         smtp.SetServer("127.0.0.1", server.Port(), false);
         Configure(smtp, withTo);
         if (setup) {
@@ -266,6 +291,14 @@ TEST_F(SmtpMailTest, BadTextsAndFilesAreRefusedBeforeAnythingIsSent) {
         {[](CSmtp& s) { s.AddBccRecipient("b\t@x"); }, ERR_BAD_ADDRESS_CHARACTER},
         {[](CSmtp& s) { s.AddBccRecipient("b\x7f@x"); }, ERR_BAD_ADDRESS_CHARACTER},
         {[](CSmtp& s) { s.SetSenderAddress("\x01a@b"); }, ERR_BAD_ADDRESS_CHARACTER},
+        // No header may carry a byte of 0x80 or above raw, nor an address
+        // stand for one as an encoded word.
+        {[](CSmtp& s) { s.SetSenderAddress("\x91\xbe@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.AddCcRecipient("c@\xe6\x97\xa5.test"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp& s) { s.SetReplyAddress("\x91\xbe@x"); }, ERR_BAD_ADDRESS_CHARACTER},
+        {[](CSmtp&) { g_boundary = "b\x80"; }, ERR_NO_HEADER},
+        {[](CSmtp& s) { s.SetRandom([](std::span<unsigned char>) { return false; }); },
+         ERR_NO_RANDOM},
         {[&](CSmtp& s) { s.AddAttachment(folder.Path().c_str()); }, ERR_FILE_NOT_FOUND},
         {[](CSmtp& s) { s.AddAttachment("/dev/zero"); }, ERR_FILE_NOT_FOUND},
         {[&](CSmtp& s) { s.AddAttachment(fifo.c_str()); }, ERR_FILE_NOT_FOUND},
@@ -298,23 +331,76 @@ TEST_F(SmtpMailTest, BadTextsAndFilesAreRefusedBeforeAnythingIsSent) {
 }
 
 // Lines that begin with a dot go out with one more, so that exactly one
-// end-of-data marker is on the wire; a Shift_JIS body is 8bit; lines far
-// longer than the send buffer are sent whole.
+// end-of-data marker is on the wire; a Shift_JIS body is 8bit to a server
+// that offers 8BITMIME; lines far longer than the send buffer are sent whole.
 TEST_F(SmtpMailTest, DataLinesAreStuffedAndSentWhole) {
     const std::string longLine(30000, 'x');
     const std::string sjis = "\x83\x65\x83\x58\x83\x67";  // "test" in katakana
     const std::string data = Header("8bit") + "..\r\n...\r\n..hidden\r\nx.\r\n" + sjis + "\r\n" +
                              longLine + "\r\n\r\n--test--\r\n\r\n.\r\n";
-    const Outcome outcome = RunMail(AcceptedMail(data), [&](CSmtp& smtp) {
-        for (const std::string& line : {std::string("."), std::string(".."), std::string(".hidden"),
-                                        std::string("x."), sjis, longLine, std::string()}) {
-            smtp.AddBodyLine(line.c_str());
-        }
-    });
+    const Outcome outcome =
+        RunMail(AcceptedMail(data, UntilData(true, " BODY=8BITMIME")), [&](CSmtp& smtp) {
+            for (const std::string& line :
+                 {std::string("."), std::string(".."), std::string(".hidden"), std::string("x."),
+                  sjis, longLine, std::string()}) {
+                smtp.AddBodyLine(line.c_str());
+            }
+        });
     EXPECT_EQ(outcome.code, ERR_NONE);
     EXPECT_EQ(outcome.heard, outcome.expected);
     // The trace shows each body line as it was sent.
     EXPECT_NE(outcome.trace.find("..hidden\r\n"), std::string::npos);
+}
+
+// The text part as a server gets it (RFC 6152): 8bit after BODY=8BITMIME
+// where 8BITMIME is offered, else base64 in lines of 76 characters and no
+// byte of 0x80 or above in the whole data; ASCII stays 7bit either way. A
+// mail reader decodes the very lines given, joined by CR LF.
+TEST_F(SmtpMailTest, TheTextPartIsDeclaredOrEncodedAsTheServerOffers) {
+    const std::vector<std::string> sjis = {"\x93\xfa\x96\x7b", ".", "", std::string(80, '\x82')};
+    const std::vector<std::string> ascii = {"plain", ".", ""};
+    const struct {
+        bool offered;
+        const std::vector<std::string>& lines;
+        std::string body;  // MAIL FROM's parameter
+        std::string encoding;
+    } cases[] = {{true, sjis, " BODY=8BITMIME", "8bit"},
+                 {false, sjis, "", "base64"},
+                 {true, ascii, "", "7bit"},
+                 {false, ascii, "", "7bit"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encoding + (c.offered ? " offered" : ""));
+        std::string joined;
+        for (std::size_t i = 0; i < c.lines.size(); ++i) {
+            joined += (i == 0 ? "" : "\r\n") + c.lines[i];
+        }
+        // Steps for the header's lines, the body's, the close delimiter, the
+        // empty line and the dot that end the data; their lines are
+        // compared below, not in the script.
+        const auto headerLines = static_cast<std::size_t>(std::ranges::count(Header(), '\n'));
+        const std::size_t bodyLines =
+            c.encoding == "base64" ? (joined.size() + 56) / 57 : c.lines.size();
+        std::vector<ScriptStep> data(headerLines + bodyLines + 3, Hear(""));
+        data.back() = Hear("", "250 queued\r\n");
+        const Outcome outcome =
+            RunMail(Join({UntilData(c.offered, c.body), data, {kQuit}}), [&](CSmtp& smtp) {
+                for (const std::string& line : c.lines) {
+                    smtp.AddBodyLine(line.c_str());
+                }
+            });
+        EXPECT_EQ(outcome.code, ERR_NONE);
+        ASSERT_EQ(outcome.heard.size(), 4 + data.size() + 1);
+        EXPECT_EQ(outcome.heard[1], "MAIL FROM:<from@example.test>" + c.body + "\r\n");
+        std::string wire;  // dot-unstuffed, without the end of data
+        for (std::size_t i = 4; i + 2 < outcome.heard.size(); ++i) {
+            const std::string& line = outcome.heard[i];
+            wire += line.starts_with('.') ? line.substr(1) : line;
+            EXPECT_TRUE(line.size() <= 78 || c.encoding != "base64") << line;
+        }
+        EXPECT_TRUE(wire.starts_with(Header(c.encoding))) << wire;
+        EXPECT_EQ(HasHighBytes(wire), c.encoding == "8bit");
+        EXPECT_EQ(RunPythonOn(kTextPartScript, wire), c.encoding + " " + Hex(joined) + " []\n");
+    }
 }
 
 // Once the server has said 354 it reads everything as message text and
@@ -433,6 +519,7 @@ TEST_F(SmtpMailTest, GroupedDataTraceHoldsTheSameBytesInFewerTexts) {
         smtp.SetTraceSink([&trace](std::string_view text) { trace.emplace_back(text); }, mode);
         smtp.SetWaitLimit(kGenerousWait);
         smtp.SetClock([] { return kNewYear; });
+        smtp.SetRandom(CountingRandom);
         smtp.SetServer("127.0.0.1", server.Port(), false);
         Configure(smtp, true);
         for (int i = 0; i < 3000; ++i) {
