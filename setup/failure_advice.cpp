@@ -166,6 +166,21 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
                     "このサーバーで使えるポートを、サーバーの管理者に確かめてください。";
             }
             break;
+        // RFC 3207 4: a server that refuses STARTTLS with 454 may take it
+        // later; the implicit-TLS port does not depend on it.
+        case ERR_REPLY_STARTTLS:
+            advice.reason = withReply(
+                "サーバーが暗号化（STARTTLS）を受け付けませんでした。しばらくしてからもう一度試すか、"
+                "最初からSSL/TLSで接続するポート（通常は" + std::string(kImplicitTlsPort) +
+                "番）にしてください。");
+            advice.field = AdviceField::kSmtpPortNo;
+            break;
+        // The client speaks no SMTPUTF8: an address must be ASCII without
+        // blanks or angle brackets.
+        case ERR_BAD_ADDRESS_CHARACTER:
+            advice.reason = "E-MailかToの欄のアドレスに、メールアドレスに使えない文字（空白、<、>、"
+                            "全角文字など）があります。半角の英数字と記号で入力してください。";
+            break;
         case ERR_SERVER_NOT_READY:
             advice.reason = withReply("SMTPサーバーが今は接続を受け付けていません。しばらくしてからもう一度お試しください。");
             break;
