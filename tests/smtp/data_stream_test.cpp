@@ -32,6 +32,16 @@ TEST(DataStreamTest, TheFileNameFollowsTheLastSlashOfEitherKind) {
     EXPECT_EQ(AttachmentFileName("folder/"), "");
 }
 
+std::string Hex(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : bytes) {
+        hex += kDigits[static_cast<unsigned char>(c) >> 4U];
+        hex += kDigits[static_cast<unsigned char>(c) & 0x0FU];
+    }
+    return hex;
+}
+
 // What a MIME reader makes of a header block: Debian's Python email package
 // prints the parameters it finds (count and value of each, as UTF-8 hex)
 // and the number of header fields.

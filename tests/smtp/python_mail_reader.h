@@ -33,17 +33,6 @@ print("defects", [type(d).__name__ for part in modern.walk() for d in part.defec
 print("parts", [part.get_content_type() for part in modern.walk() if not part.is_multipart()])
 )";
 
-// bytes in lowercase hexadecimal, as Python's bytes.hex() prints them.
-inline std::string Hex(std::string_view bytes) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        hex += kDigits[static_cast<unsigned char>(c) >> 4U];
-        hex += kDigits[static_cast<unsigned char>(c) & 0x0FU];
-    }
-    return hex;
-}
-
 // What /usr/bin/python3 prints running script with input in the file
 // sys.argv[1].
 inline std::string RunPythonOn(std::string_view script, std::string_view input) {

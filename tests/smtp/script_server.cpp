@@ -155,7 +155,7 @@ ScriptStep Close() {
     return {ScriptStep::Kind::kClose, {}};
 }
 ScriptStep NextConnection() {
-    return {ScriptStep::Kind::kNextConnection, {}};
+    return {ScriptStep::Kind::kAcceptNext, {}};
 }
 
 ScriptServer::ScriptServer(std::vector<ScriptStep> script, std::string certificate, std::string key)
@@ -200,13 +200,10 @@ std::vector<std::string> ScriptServer::Expected() const {
     return lines;
 }
 
-namespace {
-
-// The next connection, -1 when the listener was shut down.
-int AcceptNext(int listener) {
-    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+void ScriptServer::Run(std::size_t first) {
+    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
-        return -1;
+        return;
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -215,32 +212,11 @@ int AcceptNext(int listener) {
     const timeval patience{30, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
-    return fd;
-}
-
-// Records what the client still sends until it closes (when recordRest),
-// then closes the connection.
-void Finish(Connection& connection, bool recordRest, std::vector<std::string>& heard) {
-    for (std::string line; recordRest && !(line = connection.TakeLine()).empty();) {
-        heard.push_back(line);
-    }
-    if (connection.tls) {
-        SSL_shutdown(connection.tls.get());
-    }
-    shutdown(connection.fd, SHUT_RDWR);
-    close(connection.fd);
-}
-
-}  // namespace
-
-void ScriptServer::Run() {
-    const int fd = AcceptNext(m_listener);
-    if (fd < 0) {
-        return;
-    }
     Connection connection{fd, nullptr, nullptr, {}};
     bool recordRest = true;  // false once the server has ended the exchange
-    for (const ScriptStep& step : m_script) {
+    std::size_t after = 0;   // the step after a NextConnection
+    for (std::size_t at = first; at < m_script.size() && after == 0; ++at) {
+        const ScriptStep& step = m_script[at];
         bool next = true;
         switch (step.kind) {
             case ScriptStep::Kind::kSay:
@@ -278,20 +254,21 @@ void ScriptServer::Run() {
                     next = connection.Write(step.bytes[0].substr(i, 1));
                 }
                 break;
-            case ScriptStep::Kind::kNextConnection: {
-                Finish(connection, recordRest, m_heard);
-                recordRest = true;
-                const int another = AcceptNext(m_listener);
-                if (another < 0) {
-                    return;
-                }
-                connection = Connection{another, nullptr, nullptr, {}};
-                break;
-            }
+            case ScriptStep::Kind::kAcceptNext: after = at + 1; break;
         }
         if (!next) {
             break;
         }
     }
-    Finish(connection, recordRest, m_heard);
+    for (std::string line; recordRest && !(line = connection.TakeLine()).empty();) {
+        m_heard.push_back(line);
+    }
+    if (connection.tls) {
+        SSL_shutdown(connection.tls.get());
+    }
+    shutdown(fd, SHUT_RDWR);
+    close(fd);
+    if (after != 0) {
+        Run(after);
+    }
 }

@@ -3,8 +3,7 @@
 // connection, over-long replies, bytes smuggled after a reply.
 //
 // It listens on 127.0.0.1 (a port of the system's choosing), accepts one
-// connection on its own thread (another at each NextConnection step) and
-// runs the steps in order. Once the script
+// connection (more at NextConnection) on its own thread and runs the steps. Once the script
 // is done it keeps recording whatever the client still sends until the
 // client closes the connection. Heard() then holds every line the client
 // sent, CR LF included, for a test to compare with Expected(), the lines of
@@ -19,16 +18,7 @@
 #include <vector>
 
 struct ScriptStep {
-    enum class Kind {
-        kSay,
-        kHear,
-        kHearData,
-        kStartTls,
-        kClose,
-        kTrickle,
-        kAwait,
-        kNextConnection
-    };
+    enum class Kind { kSay, kHear, kHearData, kStartTls, kClose, kTrickle, kAwait, kAcceptNext };
     Kind kind;
     std::vector<std::string> bytes;     // chunks to send, or the line expected and the reply
     std::chrono::milliseconds pace{0};  // kTrickle: the time between two bytes
@@ -46,9 +36,7 @@ ScriptStep Trickle(std::string bytes, std::chrono::milliseconds pace);
 // Reads one line (up to CR LF) and records it; line is what the client
 // should have sent. Then sends reply, if any.
 ScriptStep Hear(std::string line, std::string reply = {});
-// Reads and records lines up to the end of data (a line holding a single
-// dot), whatever the message holds, then sends reply. Expected() has no
-// lines for it.
+// Reads and records lines up to the end of data (a lone dot), then sends reply; not in Expected().
 ScriptStep HearData(std::string reply);
 // The server side of a TLS handshake with the certificate given to the
 // server; from here on every step goes through TLS.
@@ -61,10 +49,8 @@ ScriptStep StartTlsUpTo(int maxVersion);
 ScriptStep Await();
 // Closes the connection at once (FIN), reading nothing more.
 ScriptStep Close();
-// Ends the connection as the end of the script does (what the client still
-// sends is recorded until it closes, unless a Close step or a failed
-// handshake ended the exchange), then accepts the client's next connection,
-// where the steps after this one run.
+// Ends the connection as the end of the script does, then accepts the
+// client's next connection, where the steps after this one run.
 ScriptStep NextConnection();
 
 class ScriptServer {
@@ -84,7 +70,7 @@ class ScriptServer {
     std::vector<std::string> Expected() const;
 
   private:
-    void Run();
+    void Run(std::size_t first = 0);  // on the next connection, the steps from first on
 
     std::vector<ScriptStep> m_script;
     std::string m_certificate;

@@ -13,8 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <numeric>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +21,7 @@
 #include "smtp/smtp.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/smtp/child_process.h"
+#include "tests/smtp/counting_random.h"
 #include "tests/smtp/python_mail_reader.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
@@ -160,11 +159,7 @@ class MailServerTest : public ::testing::Test {
         });
         smtp->SetWaitLimit(std::chrono::seconds(10));  // a faulty client fails, not hangs
         smtp->SetClock([when] { return when; });
-        // Message-IDs from the random bytes 0, 1, 2, ...
-        smtp->SetRandom([](std::span<unsigned char> bytes) {
-            std::iota(bytes.begin(), bytes.end(), 0);
-            return true;
-        });
+        smtp->SetRandom(CountingRandom);
         smtp->SetSecurity(listener == "tls" ? SECURITY_TLS : SECURITY_NONE);
         smtp->SetServer("127.0.0.1", m_server->Port(listener));
         smtp->SetUserLogin(std::string(kTestUser).c_str());
@@ -231,10 +226,9 @@ class MailServerTest : public ::testing::Test {
 };
 
 // Header order, both From forms, priorities, To/Cc lists, the Bcc kept out
-// of the header, subjects, the Date zone, 7bit and 8bit (announced with
-// BODY=8BITMIME, which aiosmtpd offers), dot-stuffed lines and the close
-// delimiter after the body, which a reader takes for one whole text part
-// (RFC 2046, 5.1.1).
+// of the header, subjects, the Date zone, 7bit and 8bit, dot-stuffed lines
+// and the close delimiter after the body, which a reader takes for one
+// whole text part (RFC 2046, 5.1.1).
 TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     auto first = Client();
     first->SetSenderName("Wake Bell");
@@ -279,7 +273,6 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
     for (const char* stuffed : {"..\r\n", "...x\r\n", "..hidden\r\n"}) {
         EXPECT_EQ(Traced(stuffed), 1U) << stuffed;
     }
-    EXPECT_EQ(Traced("MAIL FROM:<sender@local.test>\r\n"), 1U);
 
     SetZone("JST-9");
     auto second = Client("plain", kNewYear2027 - 9 * 3600);
@@ -304,7 +297,6 @@ TEST_F(MailServerTest, HeaderAndBodyArriveByteForByte) {
               "\x93\xfa\x96\x7b\r\nascii\r\n"
               "--b0undary-of-the-text--\r\n"
               "\r\n");
-    EXPECT_EQ(Traced("MAIL FROM:<sender@local.test> BODY=8BITMIME\r\n"), 1U);
 
     // West of Greenwich, by half hours; Shift_JIS name and folded subject.
     SetZone("NST3:30");

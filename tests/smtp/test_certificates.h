@@ -3,8 +3,7 @@
 //   ca.pem                         the test CA
 //   server.pem/.key                127.0.0.1 and localhost, from the test CA
 //   other-host.pem/.key            only mail.example.test, from the test CA
-//   providers.pem/.key             the big providers' host names (smtp.gmail.com,
-//                                  smtp.mail.yahoo.com, ...), from the test CA
+//   providers.pem/.key             the big providers' host names, from the test CA
 //   rogue.pem/.key, rogue-ca.pem   127.0.0.1 and localhost, from an unknown CA
 // Making them points SSL_CERT_FILE, which the client's trust store honours,
 // at the test CA for the rest of the test program.

@@ -3,10 +3,8 @@
 #   ca.pem                      the test CA (what SSL_CERT_FILE points at)
 #   server.pem/.key             127.0.0.1 and localhost, signed by the test CA
 #   other-host.pem/.key         only mail.example.test, signed by the test CA
-#   providers.pem/.key          the big providers' submission host names
-#                               (smtp.gmail.com, smtp.mail.yahoo.com, ...),
-#                               signed by the test CA, for tests that reach
-#                               127.0.0.1 under those names
+#   providers.pem/.key          the big providers' host names (smtp.gmail.com,
+#                               ...), signed by the test CA
 #   rogue-ca.pem, rogue.pem/.key  127.0.0.1 and localhost, from an unknown CA
 #   self-signed.pem/.key        127.0.0.1 and localhost, signed by itself
 #   expired.pem/.key            127.0.0.1 and localhost, from the test CA,
