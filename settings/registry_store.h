@@ -125,9 +125,8 @@ enum class StoreCondition {
 
 class RegistryStore {
   public:
-    // `waitClock` is what every wait (for a writer's lock, a busy store, the
-    // folder lock) measures the busy time-out by and pauses on;
-    // SteadyStoreClock() when null.
+    // `waitClock` measures the busy time-out and the store's pauses between
+    // attempts (see store_clock.h); SteadyStoreClock() when null.
     explicit RegistryStore(std::filesystem::path databaseFile, StoreOptions options = {},
                            std::shared_ptr<StoreClock> waitClock = nullptr);
 

@@ -1,12 +1,13 @@
-// The clock the store waits by: every wait for a busy store or a held folder
-// lock reads the time and pauses through it, so a test can drive them.
+// The clock the store waits by: its waits for a busy store or a held folder
+// lock read the time and pause through it, so a test can drive them.
 #pragma once
 
 #include <chrono>
 #include <functional>
 
 // Monotonic time and a pause between attempts. The store's waits never read
-// std::chrono::steady_clock or sleep on their own.
+// std::chrono::steady_clock or sleep on their own; SQLite's busy wait is
+// given what is left of a deadline on this clock.
 class StoreClock {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
