@@ -1,3 +1,5 @@
+// Showing stored CP932 texts on a UTF-8 terminal, with escapes for what must
+// not reach it raw.
 #include "settings/cp932_display.h"
 
 #include "settings/iconv_convert.h"

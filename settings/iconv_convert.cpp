@@ -1,3 +1,4 @@
+// Converting byte texts between character sets with glibc's iconv.
 #include "settings/iconv_convert.h"
 
 #include <iconv.h>

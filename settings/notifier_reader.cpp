@@ -1,3 +1,4 @@
+// Reading what the notifier needs from the store.
 #include "settings/notifier_reader.h"
 
 #include "settings/key_paths.h"

@@ -1,10 +1,16 @@
-// The per-user store that stands in for HKEY_CURRENT_USER: keys named by
-// their path, each holding named values with a type and data bytes.
+// The per-user settings store: keys named by their path, each holding named
+// values with a type and data bytes.
 //
-// The interface keeps the registry's terms and its silent-failure contract:
-// opening a key or querying a value that fails for any reason (no store file,
-// a damaged or locked file, no such key or value) reports only "not there";
-// nothing here throws or prints.
+// Errors in settings/: nothing here throws or prints (only the
+// wakebell-settings program's main writes to standard output and error).
+// - nullopt means "not there": opening a key or querying a value that fails
+//   for any reason (no store file, a damaged or locked file, no such key or
+//   value) reports only that.
+// - false means "not done": a value not set, a commit that failed and was
+//   rolled back, a key already closed.
+// - Where people need to know why, a condition comes with a one-line reason
+//   in an out-parameter (Examine here, NotifierSettings::problem), for the
+//   caller to show.
 //
 // Key paths and value names compare without regard to ASCII letter case
 // ("key1" finds "Key1"); other bytes compare exactly. Paths are raw bytes and
@@ -53,6 +59,7 @@
 
 #include "settings/registry_value.h"
 #include "settings/sqlite_handle.h"
+#include "settings/store_clock.h"
 
 class StoreFolderLock;
 
@@ -118,16 +125,18 @@ enum class StoreCondition {
 
 class RegistryStore {
   public:
-    explicit RegistryStore(std::filesystem::path databaseFile, StoreOptions options = {});
+    // `waitClock` measures the busy time-out and the store's pauses between
+    // attempts (see store_clock.h); SteadyStoreClock() when null.
+    explicit RegistryStore(std::filesystem::path databaseFile, StoreOptions options = {},
+                           std::shared_ptr<StoreClock> waitClock = nullptr);
 
     const std::filesystem::path& DatabaseFile() const { return m_file; }
 
-    // RegOpenKeyEx for reading: the existing key `path`, or nullopt.
+    // Opens the existing key `path` for reading, or nullopt.
     std::optional<RegistryKey> OpenKey(std::string_view path) const;
 
-    // RegCreateKeyEx: opens `path` for writing, creating the key (and the
-    // store) if needed. The key path keeps the spelling of its first
-    // creation. At most one writable key per store object may be open at a
+    // Opens `path` for writing, creating the key (and the store) if needed. The key path keeps the
+    // spelling of its first creation. At most one writable key per store object may be open at a
     // time; a second create fails at once. Returns nullopt when the store
     // cannot be written or the lock did not come within the busy time-out.
     std::optional<RegistryKey> CreateKey(std::string_view path);
@@ -138,13 +147,15 @@ class RegistryStore {
 
   private:
     enum class OpenResult { kOpened, kDamaged, kFailed };
-    OpenResult OpenForWriting(SqliteDb& db, std::chrono::steady_clock::time_point deadline) const;
+    OpenResult OpenForWriting(SqliteDb& db, StoreClock::TimePoint deadline) const;
     // True when the store was moved aside, or found sound after all.
-    bool MoveAsideIfStillDamaged(std::chrono::steady_clock::time_point deadline) const;
+    bool MoveAsideIfStillDamaged(StoreClock::TimePoint deadline) const;
     bool MoveAside() const;
+    StoreClock& WaitClock() const;
 
     std::filesystem::path m_file;
     StoreOptions m_options;
+    std::shared_ptr<StoreClock> m_waitClock;
     std::shared_ptr<bool> m_writerOpen = std::make_shared<bool>(false);
 };
 

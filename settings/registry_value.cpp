@@ -1,3 +1,5 @@
+// REG_DWORD data to and from its four little-endian bytes, and the low byte
+// a check state counts by.
 #include "settings/registry_value.h"
 
 #include <cstddef>

@@ -1,9 +1,7 @@
-// The registry's value types and the byte form of their data.
+// The store's value types and the byte form of their data.
 //
-// The numbers are those of the Windows registry, so that a store's contents
-// mean the same on either platform. A REG_SZ value here carries the scrambled
-// text bytes exactly, with no terminating NUL added; a REG_DWORD carries four
-// bytes, little-endian.
+// A REG_SZ value carries the scrambled text bytes exactly, with no
+// terminating NUL added; a REG_DWORD carries four bytes, little-endian.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-// Names as the registry spells them, so the code reads like the calls it
-// replaces.
+// The type numbers as the store's type column holds them.
 inline constexpr std::uint32_t REG_SZ = 1;     // a text; data are its bytes
 inline constexpr std::uint32_t REG_DWORD = 4;  // a 32-bit number, little-endian
 

@@ -1,3 +1,4 @@
+// Scrambling and unscrambling stored texts, and the scramble key from the clock.
 #include "settings/scramble.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// Loading the scramble key and the settings record from the store.
 #include "settings/settings_loader.h"
 
 #include <cstddef>

@@ -1,9 +1,8 @@
 // Loading the settings record from the store, as the form does when it opens.
 //
-// Both functions read the way the registry calls they replace did and share
-// their silent-failure contract: a key that does not open or a value that is
-// missing, of the wrong type or unreadable gives empty texts and zero
-// numbers; nothing is reported. The store is never changed.
+// Both functions keep the store's silent-failure contract: a key that does not open or a value that
+// is missing, of the wrong type or unreadable gives empty texts and zero numbers; nothing is
+// reported. The store is never changed.
 #pragma once
 
 #include <optional>

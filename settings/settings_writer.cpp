@@ -1,3 +1,4 @@
+// Writing the scramble key and the settings record into open keys.
 #include "settings/settings_writer.h"
 
 #include <cstddef>

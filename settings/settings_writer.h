@@ -1,6 +1,7 @@
 // Writing settings into an open key, as the register flow does: each helper
-// is one RegSetValueEx call (or four, for the key parts). Values become
-// visible to readers when the key is closed (see registry_store.h).
+// sets one value of the key (or four, for the key parts) through
+// RegistryKey::SetValue. Values become visible to readers when the key is
+// closed (see registry_store.h).
 //
 // Each returns whether every value was set; a false leaves the key's
 // transaction open, and the caller decides whether to close (commit what was

@@ -1,3 +1,4 @@
+// Closing what the owning SQLite handles own.
 #include "settings/sqlite_handle.h"
 
 #include <sqlite3.h>

@@ -1,3 +1,5 @@
+// The store's files: their location, their private modes, moving a damaged
+// store aside, and the folder lock.
 #include "settings/store_files.h"
 
 #include <fcntl.h>
@@ -12,7 +14,6 @@
 #include <cstdlib>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -89,12 +90,12 @@ bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::p
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool Exists(const std::filesystem::path& file) {
-    struct stat info {};
-    return lstat(file.c_str(), &info) == 0;
-}
-
 }  // namespace
+
+bool PathExists(const std::filesystem::path& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
 
 std::filesystem::path DefaultStorePath() {
     std::filesystem::path config;
@@ -113,7 +114,7 @@ bool PrepareStoreFolder(const std::filesystem::path& databaseFile) {
         return true;  // the current folder; not ours to change
     }
     std::vector<std::filesystem::path> missing;
-    for (std::filesystem::path at = folder; !at.empty() && !Exists(at); at = at.parent_path()) {
+    for (std::filesystem::path at = folder; !at.empty() && !PathExists(at); at = at.parent_path()) {
         missing.push_back(at);
         if (at == at.parent_path()) {
             break;
@@ -150,7 +151,7 @@ StoreFileState PrepareStoreFile(const std::filesystem::path& databaseFile) {
         std::filesystem::path companion = databaseFile;
         companion += suffix;
         // One may disappear meanwhile: the last connection to close removes both.
-        if (Exists(companion) && !SetModeIfDifferent(companion, kPrivateFileMode) &&
+        if (PathExists(companion) && !SetModeIfDifferent(companion, kPrivateFileMode) &&
             errno != ENOENT) {
             return StoreFileState::kFailed;
         }
@@ -168,7 +169,7 @@ std::optional<std::filesystem::path> MoveDamagedStoreAside(
         // stay beside the fresh database.
         bool companionsFree = true;
         for (const char* suffix : kCompanionSuffixes) {
-            companionsFree = companionsFree && !Exists(std::filesystem::path(target) += suffix);
+            companionsFree = companionsFree && !PathExists(std::filesystem::path(target) += suffix);
         }
         if (!companionsFree) {
             continue;
@@ -182,7 +183,7 @@ std::optional<std::filesystem::path> MoveDamagedStoreAside(
         for (const char* suffix : kCompanionSuffixes) {
             std::filesystem::path companion = databaseFile;
             companion += suffix;
-            if (Exists(companion) &&
+            if (PathExists(companion) &&
                 !RenameNoReplace(companion, std::filesystem::path(target) += suffix)) {
                 return std::nullopt;
             }
@@ -193,7 +194,7 @@ std::optional<std::filesystem::path> MoveDamagedStoreAside(
 }
 
 StoreFolderLock::StoreFolderLock(const std::filesystem::path& databaseFile, Mode mode,
-                                 std::chrono::steady_clock::time_point deadline) {
+                                 StoreClock::TimePoint deadline, StoreClock& clock) {
     const std::filesystem::path folder =
         databaseFile.has_parent_path() ? databaseFile.parent_path() : ".";
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -203,13 +204,14 @@ StoreFolderLock::StoreFolderLock(const std::filesystem::path& databaseFile, Mode
     // flock() cannot wait for a limited time; poll without blocking instead.
     // Only a mover excludes others, and only for a check and a few renames.
     const int operation = (mode == Mode::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
-    while (flock(fd, operation) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) ||
-            std::chrono::steady_clock::now() >= deadline) {
-            close(fd);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool locked = false;
+    RetryUntil(clock, deadline, [&] {
+        locked = flock(fd, operation) == 0;
+        return locked || (errno != EWOULDBLOCK && errno != EINTR);
+    });
+    if (!locked) {
+        close(fd);
+        return;
     }
     m_fd = fd;
 }

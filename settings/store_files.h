@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "settings/store_clock.h"
+
 // The folder name the store owns; only a folder of this name is ever
 // tightened, so a store placed directly in a shared folder (for example
 // --db /tmp/x.db) never changes that folder's mode.
@@ -22,6 +24,9 @@ inline constexpr const char* kStoreFolderName = "wakebell";
 // The home folder is $HOME, else the password database's entry. Pure lookup;
 // creates nothing.
 std::filesystem::path DefaultStorePath();
+
+// Whether anything is at `path` (a dangling symbolic link counts).
+bool PathExists(const std::filesystem::path& path);
 
 // Creates the folders leading to `databaseFile` that are missing, each with
 // mode 0700, and sets the store's own folder (named kStoreFolderName) to 0700
@@ -61,11 +66,11 @@ class StoreFolderLock {
 
     // Not held.
     StoreFolderLock() = default;
-    // Waits for the lock on the folder of `databaseFile` until `deadline`.
-    // Not held when the folder cannot be opened or locked, or the deadline
-    // passed.
+    // Waits for the lock on the folder of `databaseFile` until `deadline` on
+    // `clock`. Not held when the folder cannot be opened or locked, or the
+    // deadline passed.
     StoreFolderLock(const std::filesystem::path& databaseFile, Mode mode,
-                    std::chrono::steady_clock::time_point deadline);
+                    StoreClock::TimePoint deadline, StoreClock& clock = SteadyStoreClock());
     StoreFolderLock(StoreFolderLock&& other) noexcept;
     StoreFolderLock& operator=(StoreFolderLock&& other) noexcept;
     StoreFolderLock(const StoreFolderLock&) = delete;
