@@ -66,6 +66,7 @@ const char* TextOf(std::int32_t code) {
         case ERR_TLS_PLAIN_SERVER:
             return "The server answered in plain text where TLS was expected";
         case ERR_NO_RANDOM: return "Random bytes could not be made";
+        case ERR_NO_THREAD: return "A thread could not be started";
         default: return "Undefined error id";  // ERR_SELECT and ERR_CONNECT_TIMEOUT too
     }
 }
@@ -73,5 +74,9 @@ const char* TextOf(std::int32_t code) {
 }  // namespace
 
 std::string ECSmtp::Describe() const {
+    return TextOf(m_code);
+}
+
+const char* ECSmtp::what() const noexcept {
     return TextOf(m_code);
 }

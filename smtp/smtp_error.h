@@ -4,10 +4,16 @@
 // code; no client operation returns an error value. Codes fall into bands by
 // their hundreds: 1xx network, 2xx missing or invalid input, 3xx rejected
 // commands, 4xx connection, resource and TLS faults. Throw by value, catch by
-// reference, and turn the code into English text with Describe().
+// reference, and turn the code into English text with Describe() (or what()).
+//
+// The error model of smtp/: ECSmtp is a std::exception, so a caller that
+// catches std::exception (or logs what()) sees the client's own text rather
+// than mistaking it for some other failure. Besides ECSmtp the client lets
+// only std::bad_alloc out of its operations.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 enum SmtpError : std::int32_t {
@@ -70,10 +76,11 @@ enum SmtpError : std::int32_t {
     ERR_REPLY_TOO_LONG = 418,    // a reply that never ends within a sane size
     ERR_CANCELLED = 419,         // the owner ended the exchange (SmtpAbort)
     ERR_TLS_PLAIN_SERVER = 420,  // a plain SMTP reply where a TLS record was expected
-    ERR_NO_RANDOM = 421,         // the random source failed (the Message-ID needs it)
+    ERR_NO_RANDOM = 421,         // the random source failed (Message-ID, DIGEST-MD5 cnonce)
+    ERR_NO_THREAD = 422,         // the owner could not start the thread the exchange runs on
 };
 
-class ECSmtp {
+class ECSmtp : public std::exception {
   public:
     explicit ECSmtp(std::int32_t code) noexcept : m_code(code) {}
 
@@ -83,6 +90,8 @@ class ECSmtp {
     // for every code without a text of its own (ERR_SELECT and
     // ERR_CONNECT_TIMEOUT among them, and any value outside the enumeration).
     std::string Describe() const;
+    // The same text, valid for the program's life.
+    const char* what() const noexcept override;
 
   private:
     std::int32_t m_code;

@@ -21,7 +21,8 @@ TEST(SmtpErrorTest, CodesDescribeThemselvesAndOthersAreUndefined) {
     EXPECT_EQ(ECSmtp(111).Describe(), "Connection refused by the server");
     EXPECT_EQ(ECSmtp(420).Describe(), "The server answered in plain text where TLS was expected");
     EXPECT_EQ(ECSmtp(421).Describe(), "Random bytes could not be made");
-    for (const int code : {109, 403, -1, 1, 99, 214, 311, 422, 500}) {
+    EXPECT_STREQ(ECSmtp(422).what(), "A thread could not be started");
+    for (const int code : {109, 403, -1, 1, 99, 214, 311, 423, 500}) {
         EXPECT_EQ(ECSmtp(code).Describe(), "Undefined error id") << "code " << code;
     }
 }
