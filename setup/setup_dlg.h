@@ -27,8 +27,8 @@ class TestMailRunner;
 struct SetupDlgServices {
     // The settings store file; DefaultStorePath() when empty.
     std::filesystem::path storeFile;
-    // The logon name of the user (GetUserNameA's part); CurrentLogonName()
-    // when empty.
+    // The logon name of the user running the form (the user database's
+    // name for the effective user id); CurrentLogonName() when empty.
     std::function<std::string()> logonName;
     // Where messages go; boxes owned by the form when null. Not owned.
     MessageBoxes* messageBoxes = nullptr;

@@ -128,7 +128,9 @@ TestMailResult TestMailRunner::Run(QWidget* owner, const TestMailArguments& argu
             try {
                 result = SendTestMail(arguments, workerOptions);
             } catch (...) {
-                // Out of memory or the like: the test did not pass.
+                // SendTestMail lets out nothing but std::bad_alloc; an
+                // exception must not leave the thread (std::terminate), and
+                // the window is told below: the test did not pass.
                 result = TestMailResult{};
                 result.code = ERR_NO_MEMORY;
             }
@@ -141,7 +143,7 @@ TestMailResult TestMailRunner::Run(QWidget* owner, const TestMailArguments& argu
         });
     } catch (const std::system_error&) {
         m_dialog = nullptr;
-        return FailedBeforeSending(options, ERR_NO_MEMORY);
+        return FailedBeforeSending(options, ERR_NO_THREAD);
     }
 
     int outcome = QDialog::Rejected;

@@ -76,7 +76,7 @@ AuthStep DigestMd5Step(AuthExchange& exchange, const std::optional<std::string>&
         std::string(exchange.login), std::string(exchange.password),  parsed->realm, parsed->nonce,
         NewDigestCnonce(),           "smtp/" + exchange.serverAddress};
     if (inputs.cnonce.empty()) {
-        throw ECSmtp(ERR_BAD_CREDENTIALS);
+        throw ECSmtp(ERR_NO_RANDOM);
     }
     exchange.expectedProof = DigestMd5ResponseAuth(inputs);
     return {CMD_DIGEST_MD5, DigestMd5Response(inputs), 334, ERR_REPLY_DIGEST_MD5};

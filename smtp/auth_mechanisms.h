@@ -63,7 +63,7 @@ AuthStep PlainStep(AuthExchange& exchange, const std::optional<std::string>& cha
 // 304 when the challenge is empty or not base64.
 AuthStep CramMd5Step(AuthExchange& exchange, const std::optional<std::string>& challenge);
 // First step: 207 for a challenge that is not base64 or not a valid list
-// (ParseDigestChallenge), 208 without a server address, 206 when no client
+// (ParseDigestChallenge), 208 without a server address, 421 when no client
 // nonce can be made. Second step: 306 when the challenge is not base64, not
 // a list, or carries an rspauth other than expectedProof.
 AuthStep DigestMd5Step(AuthExchange& exchange, const std::optional<std::string>& challenge);

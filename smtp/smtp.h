@@ -193,7 +193,7 @@ class CSmtp {
     // 414 TLS or verification, 420 an SMTP reply where TLS from the start
     // expected its first record (that reply becomes the last reply), 416
     // STARTTLS not offered, 210 a line too long for the send buffer, 418 a
-    // reply without end, 207/208 DIGEST-MD5 (and 206 when no random client
+    // reply without end, 207/208 DIGEST-MD5 (and 421 when no random client
     // nonce can be made), 419 once the owner's abort fires (SetAbort), and
     // the reply codes listed at the top.
     //
