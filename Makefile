@@ -18,8 +18,9 @@
 #                     (scripts/bench-postfix.sh installs it when missing and
 #                     runs one on 127.0.0.1 only, as root), prints the
 #                     README's mail tables
-#   make package      builds build/wakebell-setup_<version>-<revision>_<arch>.deb
-#                     and build/libwakebell-settings-dev_<...>.deb
+#   make package      builds build-package/wakebell-setup_<version>-<revision>_<arch>.deb
+#                     and build-package/libwakebell-settings-dev_<...>.deb in a
+#                     build of their own, with Debian's hardening flags
 #   make package-check  builds the packages and checks them with lintian,
 #                     appstreamcli and desktop-file-validate
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
@@ -79,8 +80,17 @@ bench-postfix: deps build
 	    '$(MAIL_BENCH) --postfix-port=$$POSTFIX_PORT --postfix-ca=$$POSTFIX_CA'
 	./scripts/bench-mail-table.py build/smtp_mail_bench.json
 
-package: build
-	cmake --build build --target package
+# The packages' build: Debian's hardening flags (fortify, stack protector,
+# relro, bindnow) as dpkg-buildflags gives them, without tests or benchmarks.
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+package:
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DWAKEBELL_BUILD_TESTS=OFF -DWAKEBELL_BUILD_BENCHMARKS=OFF \
+	      -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	      -DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" \
+	      -DCMAKE_SHARED_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" $(CMAKE_FLAGS)
+	cmake --build build-package -j $(JOBS) --target package
 
 package-check:
 	./scripts/check-package.sh
@@ -90,4 +100,4 @@ screenshot: build
 	./scripts/screenshot-walkthrough.sh build
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-package build-fuzz
