@@ -1,11 +1,14 @@
 # Developer targets. README.md's two commands, scripts/run.sh and
 # scripts/test.sh, install what is missing (make included) and then call
-# `make run` and `make check package-check check-asan fuzz`.
+# `make run` and `make check lint package-check check-asan fuzz`.
 #   make run          builds the program and starts it
 #   make test         installs what is missing, builds, runs the whole suite,
-#                     checks the packages, runs the suite again under
-#                     AddressSanitizer + UBSan, then runs the fuzz targets
-#                     for a bounded time
+#                     lints the product code, checks the packages, runs the
+#                     suite again under AddressSanitizer + UBSan, then runs
+#                     the fuzz targets for a bounded time
+#   make lint         clang-format and clang-tidy (the committed settings) over
+#                     the product code, with build/compile_commands.json;
+#                     fails on any deviation or warning (scripts/lint.sh)
 #   make fuzz         builds the libFuzzer targets with clang (build-fuzz/) and
 #                     runs each for FUZZ_SECONDS (default 20) seconds
 #   make bench        builds and runs the benchmarks, prints the ratio tables
@@ -28,12 +31,12 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail bench-postfix package package-check screenshot clean
+.PHONY: run test deps build build-asan check check-asan lint fuzz bench bench-session bench-mail bench-postfix package package-check screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
 
-test: deps check package-check check-asan fuzz
+test: deps check lint package-check check-asan fuzz
 
 deps:
 	./scripts/install-deps.sh
@@ -53,6 +56,9 @@ check: build
 check-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+lint: build
+	JOBS=$(JOBS) ./scripts/lint.sh build
 
 fuzz:
 	./scripts/fuzz.sh
