@@ -1,11 +1,14 @@
 # Developer targets. README.md's two commands, scripts/run.sh and
 # scripts/test.sh, install what is missing (make included) and then call
-# `make run` and `make check package-check check-asan fuzz`.
+# `make run` and `make check lint package-check check-asan fuzz`.
 #   make run          builds the program and starts it
 #   make test         installs what is missing, builds, runs the whole suite,
-#                     checks the packages, runs the suite again under
-#                     AddressSanitizer + UBSan, then runs the fuzz targets
-#                     for a bounded time
+#                     lints the product code, checks the packages, runs the
+#                     suite again under AddressSanitizer + UBSan, then runs
+#                     the fuzz targets for a bounded time
+#   make lint         clang-format and clang-tidy (the committed settings) over
+#                     the product code, with build/compile_commands.json;
+#                     fails on any deviation or warning (scripts/lint.sh)
 #   make fuzz         builds the libFuzzer targets with clang (build-fuzz/) and
 #                     runs each for FUZZ_SECONDS (default 20) seconds
 #   make bench        builds and runs the benchmarks, prints the ratio tables
@@ -18,8 +21,9 @@
 #                     (scripts/bench-postfix.sh installs it when missing and
 #                     runs one on 127.0.0.1 only, as root), prints the
 #                     README's mail tables
-#   make package      builds build/wakebell-setup_<version>-<revision>_<arch>.deb
-#                     and build/libwakebell-settings-dev_<...>.deb
+#   make package      builds build-package/wakebell-setup_<version>-<revision>_<arch>.deb
+#                     and build-package/libwakebell-settings-dev_<...>.deb in a
+#                     build of their own, with Debian's hardening flags
 #   make package-check  builds the packages and checks them with lintian,
 #                     appstreamcli and desktop-file-validate
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
@@ -27,12 +31,12 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan check check-asan fuzz bench bench-session bench-mail bench-postfix package package-check screenshot clean
+.PHONY: run test deps build build-asan check check-asan lint fuzz bench bench-session bench-mail bench-postfix package package-check screenshot clean
 
 run: deps build
 	./build/setup/wakebell-setup
 
-test: deps check package-check check-asan fuzz
+test: deps check lint package-check check-asan fuzz
 
 deps:
 	./scripts/install-deps.sh
@@ -52,6 +56,9 @@ check: build
 check-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+lint: build
+	JOBS=$(JOBS) ./scripts/lint.sh build
 
 fuzz:
 	./scripts/fuzz.sh
@@ -79,8 +86,17 @@ bench-postfix: deps build
 	    '$(MAIL_BENCH) --postfix-port=$$POSTFIX_PORT --postfix-ca=$$POSTFIX_CA'
 	./scripts/bench-mail-table.py build/smtp_mail_bench.json
 
-package: build
-	cmake --build build --target package
+# The packages' build: Debian's hardening flags (fortify, stack protector,
+# relro, bindnow) as dpkg-buildflags gives them, without tests or benchmarks.
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+package:
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DWAKEBELL_BUILD_TESTS=OFF -DWAKEBELL_BUILD_BENCHMARKS=OFF \
+	      -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	      -DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" \
+	      -DCMAKE_SHARED_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" $(CMAKE_FLAGS)
+	cmake --build build-package -j $(JOBS) --target package
 
 package-check:
 	./scripts/check-package.sh
@@ -90,4 +106,4 @@ screenshot: build
 	./scripts/screenshot-walkthrough.sh build
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-package build-fuzz

@@ -6,6 +6,7 @@
 #   wakebell_test(<name> SOURCES ... [DEPENDS ...] [LABELS ...])
 #   wakebell_qt_test(<name> SOURCES ... [DEPENDS ...] [LABELS ...] [XVFB])
 #   wakebell_benchmark(<name> SOURCES ... [DEPENDS ...])
+#   wakebell_fuzzer(<name> SOURCES ... [DEPENDS ...])
 
 include_guard(GLOBAL)
 
@@ -90,4 +91,18 @@ function(wakebell_benchmark name)
     add_executable(${name} ${arg_SOURCES})
     target_link_libraries(${name} PRIVATE ${arg_DEPENDS} wakebell_build_flags
                           benchmark::benchmark)
+endfunction()
+
+# A libFuzzer target (clang only; scripts/fuzz.sh configures build-fuzz/ with
+# WAKEBELL_BUILD_FUZZERS). It compiles the product sources it exercises
+# itself, with the project's warnings, under AddressSanitizer and UBSan.
+function(wakebell_fuzzer name)
+    _wakebell_parse(arg ${ARGN})
+    set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+                   -fno-omit-frame-pointer)
+    add_executable(${name} ${arg_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    target_compile_options(${name} PRIVATE ${fuzz_flags})
+    target_link_options(${name} PRIVATE ${fuzz_flags})
+    target_link_libraries(${name} PRIVATE ${arg_DEPENDS} wakebell_build_flags)
 endfunction()

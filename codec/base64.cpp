@@ -1,3 +1,4 @@
+// Base64 encoding and decoding, lenient and strict, over one decode table.
 #include "codec/base64.h"
 
 #include <array>

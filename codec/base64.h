@@ -3,7 +3,11 @@
 //
 // The encoder never breaks lines: a caller that wants lines of a given width
 // feeds it one input chunk per line (54 bytes give a 72-character line).
-// Both functions are stateless and safe to call from any thread.
+// The functions are stateless and safe to call from any thread.
+//
+// Errors: none is raised. Base64Decode has no error result (it stops at the
+// first foreign character); Base64DecodeStrict returns nullopt for any text
+// an encoder would not write.
 #pragma once
 
 #include <cstdint>

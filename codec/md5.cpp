@@ -1,3 +1,4 @@
+// The MD5 digest: block compression, padding and the misuse lines on standard error.
 #include "codec/md5.h"
 
 #include <cstring>

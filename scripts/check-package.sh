@@ -10,7 +10,7 @@
 # Installs lintian, appstream and the rest when missing (install-deps.sh).
 # The last line says which check failed.
 #
-#   scripts/check-package.sh   (from anywhere; uses build/)
+#   scripts/check-package.sh   (from anywhere; uses build-package/)
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -20,19 +20,19 @@ fail() {
 }
 
 ./scripts/install-deps.sh
-# Only the packages of this build are checked, not any left in build/.
-rm -f build/*.deb
+# Only the packages of this build are checked, not any left in build-package/.
+rm -f build-package/*.deb
 make package >/dev/null || fail "make package failed"
 
 found=0
-for deb in build/*.deb; do
+for deb in build-package/*.deb; do
     [ -f "$deb" ] || continue
     found=$((found + 1))
     echo "check-package: lintian $deb"
     lintian --fail-on error,warning --display-info "$deb" ||
         fail "lintian reports an error or a warning for $deb (tags above)"
 done
-[ "$found" -eq 2 ] || fail "expected 2 packages in build/, found $found"
+[ "$found" -eq 2 ] || fail "expected 2 packages in build-package/, found $found"
 
 metainfo=$(ls packaging/*.metainfo.xml)
 echo "check-package: appstreamcli validate $metainfo"
@@ -41,7 +41,7 @@ appstreamcli validate --no-net "$metainfo" ||
 
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-dpkg-deb -x build/wakebell-setup_*.deb "$tree"
+dpkg-deb -x build-package/wakebell-setup_*.deb "$tree"
 echo "check-package: appstreamcli validate-tree (the installed wakebell-setup)"
 appstreamcli validate-tree --no-net "$tree" ||
     fail "appstreamcli validate-tree rejects the metainfo as the package installs it"

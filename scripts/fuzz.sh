@@ -20,17 +20,18 @@ if [ -z "$cxx" ]; then
     exit 1
 fi
 
-flags="-std=c++20 -g -O1 -I. -Wall -Wextra -Werror
-       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-
-# target name, then the sources it needs besides fuzz/<name>_fuzz.cpp
-build() {
-    name=$1
-    shift
-    echo "fuzz: building $name"
-    # shellcheck disable=SC2086
-    "$cxx" $flags -o "$out/$name" "fuzz/${name}_fuzz.cpp" "$@"
+# The targets come from fuzz/CMakeLists.txt (wakebell_fuzzer: the project's
+# warnings, as errors, plus libFuzzer, ASan and UBSan).
+echo "fuzz: building the targets with $cxx in $out/"
+mkdir -p "$out"
+cmake -S . -B "$out" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS=-O1 -DWAKEBELL_WERROR=ON -DWAKEBELL_BUILD_FUZZERS=ON \
+    -DWAKEBELL_BUILD_TESTS=OFF -DWAKEBELL_BUILD_BENCHMARKS=OFF >"$out/configure.log" 2>&1 || {
+    cat "$out/configure.log" >&2
+    echo "fuzz: configuring $out failed" >&2
+    exit 1
 }
+cmake --build "$out" --target reply_scanner_fuzz capabilities_fuzz base64_fuzz
 
 run() {
     name=$1
@@ -41,7 +42,7 @@ run() {
     cp fuzz/corpus/"$name"/* "$work"/
     echo "fuzz: running $name for ${seconds}s"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        "./$out/$name" -max_total_time="$seconds" -seed=1 -print_final_stats=1 \
+        "./$out/fuzz/${name}_fuzz" -max_total_time="$seconds" -seed=1 -print_final_stats=1 \
         -artifact_prefix="$out/artifacts/$name-" "$@" "$work" 2>"$out/$name.log" || {
         tail -n 60 "$out/$name.log" >&2
         echo "fuzz: $name failed; the input is in $out/artifacts/" >&2
@@ -51,10 +52,6 @@ run() {
         sed "s/^/fuzz: $name: /"
 }
 
-mkdir -p "$out"
-build reply_scanner smtp/reply_scanner.cpp
-build capabilities smtp/capabilities.cpp
-build base64 codec/base64.cpp
 run reply_scanner -dict=fuzz/reply_scanner.dict
 run capabilities -dict=fuzz/capabilities.dict
 run base64

@@ -8,7 +8,7 @@ PACKAGES="
     libssl-dev openssl
     libsqlite3-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format clang-tidy
     python3 python3-aiosmtpd
     libsasl2-dev libsasl2-modules sasl2-bin
     strace curl

@@ -57,9 +57,10 @@ std::string TlsReason(const TestFailureFacts& facts) {
         "authority」の手順でその認証局を信頼させてください。";
     switch (tls.problem) {
         case TlsProblem::kUntrustedIssuer:
-            return std::string(tls.certificate && tls.certificate->selfSigned
-                                   ? "サーバーの証明書は自己署名で、このコンピューターが信頼する認証局の発行ではありません。"
-                                   : "サーバーの証明書を発行した認証局が、このコンピューターでは信頼されていません。") +
+            return std::string(
+                       tls.certificate && tls.certificate->selfSigned
+                           ? "サーバーの証明書は自己署名で、このコンピューターが信頼する認証局の発行ではありません。"
+                           : "サーバーの証明書を発行した認証局が、このコンピューターでは信頼されていません。") +
                    readme;
         case TlsProblem::kExpired:
             return "サーバーの証明書は有効期限が切れています" +
@@ -67,7 +68,8 @@ std::string TlsReason(const TestFailureFacts& facts) {
                    "。サーバーの管理者に証明書の更新を依頼してください。";
         case TlsProblem::kNotYetValid:
             return "サーバーの証明書はまだ有効になっていません" +
-                   (tls.certificate ? "（" + tls.certificate->notBefore + "から）" : std::string()) +
+                   (tls.certificate ? "（" + tls.certificate->notBefore + "から）"
+                                    : std::string()) +
                    "。このコンピューターの日付と時刻を確かめてください。";
         case TlsProblem::kNameMismatch:
             return "サーバーの証明書は" + Quoted(facts.host) + "ではなく" +
@@ -141,8 +143,9 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             break;
         case ERR_CONNECT_TIMEOUT:
         case ERR_NOT_RESPONDING:
-            advice.reason = "SMTPサーバーから時間内に応答がありませんでした。ファイアウォールでポートが"
-                            "ふさがれているか、SMTP-PortNoが違う可能性があります。";
+            advice.reason =
+                "SMTPサーバーから時間内に応答がありませんでした。ファイアウォールでポートが"
+                "ふさがれているか、SMTP-PortNoが違う可能性があります。";
             advice.field = AdviceField::kSmtpPortNo;
             break;
         case ERR_TLS:
@@ -171,22 +174,25 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
         case ERR_REPLY_STARTTLS:
             advice.reason = withReply(
                 "サーバーが暗号化（STARTTLS）を受け付けませんでした。しばらくしてからもう一度試すか、"
-                "最初からSSL/TLSで接続するポート（通常は" + std::string(kImplicitTlsPort) +
-                "番）にしてください。");
+                "最初からSSL/TLSで接続するポート（通常は" +
+                std::string(kImplicitTlsPort) + "番）にしてください。");
             advice.field = AdviceField::kSmtpPortNo;
             break;
         // The client speaks no SMTPUTF8: an address must be ASCII without
         // blanks or angle brackets.
         case ERR_BAD_ADDRESS_CHARACTER:
-            advice.reason = "E-MailかToの欄のアドレスに、メールアドレスに使えない文字（空白、<、>、"
-                            "全角文字など）があります。半角の英数字と記号で入力してください。";
+            advice.reason =
+                "E-MailかToの欄のアドレスに、メールアドレスに使えない文字（空白、<、>、"
+                "全角文字など）があります。半角の英数字と記号で入力してください。";
             break;
         case ERR_SERVER_NOT_READY:
-            advice.reason = withReply("SMTPサーバーが今は接続を受け付けていません。しばらくしてからもう一度お試しください。");
+            advice.reason = withReply(
+                "SMTPサーバーが今は接続を受け付けていません。しばらくしてからもう一度お試しください。");
             break;
         case ERR_BAD_LOGIN:
         case ERR_REPLY_DIGEST_MD5:
-            advice.reason = withReply("サーバーがAccountまたはPasswordを受け付けませんでした。AccountとPasswordの欄を確かめてください。");
+            advice.reason = withReply(
+                "サーバーがAccountまたはPasswordを受け付けませんでした。AccountとPasswordの欄を確かめてください。");
             break;
         case ERR_REPLY_AUTH_LOGIN:
         case ERR_REPLY_AUTH_PLAIN:
@@ -207,7 +213,8 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             advice.field = AdviceField::kTo;
             break;
         case ERR_REPLY_RCPT_TO:
-            advice.reason = withReply("サーバーがE-Mailの欄のアドレスを宛先として受け付けませんでした。E-Mailの欄を確かめてください。");
+            advice.reason = withReply(
+                "サーバーがE-Mailの欄のアドレスを宛先として受け付けませんでした。E-Mailの欄を確かめてください。");
             advice.field = AdviceField::kEMail;
             break;
         case ERR_REPLY_DATA:

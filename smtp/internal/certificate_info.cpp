@@ -48,7 +48,8 @@ std::string UtcText(const ASN1_TIME* time) {
         return {};
     }
     std::array<char, 32> text{};
-    const std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%d %H:%M:%S UTC", &parts);
+    const std::size_t length =
+        std::strftime(text.data(), text.size(), "%Y-%m-%d %H:%M:%S UTC", &parts);
     return std::string(text.data(), length);
 }
 
@@ -87,9 +88,9 @@ std::vector<std::string> Names(X509* certificate) {
             const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives.get(), i);
             if (name->type == GEN_DNS) {
                 const ASN1_IA5STRING* dns = name->d.dNSName;
-                names.push_back(Printable(
-                    std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
-                                static_cast<std::size_t>(ASN1_STRING_length(dns)))));
+                names.push_back(
+                    Printable(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
+                                          static_cast<std::size_t>(ASN1_STRING_length(dns)))));
             } else if (name->type == GEN_IPADD) {
                 names.push_back(IpText(name->d.iPAddress));
             }
@@ -98,11 +99,12 @@ std::vector<std::string> Names(X509* certificate) {
     if (names.empty()) {
         // No alternative names: the subject's common name is the only one.
         std::array<char, 256> common{};
-        const int length = X509_NAME_get_text_by_NID(X509_get_subject_name(certificate),
-                                                     NID_commonName, common.data(),
-                                                     static_cast<int>(common.size()));
+        const int length =
+            X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName,
+                                      common.data(), static_cast<int>(common.size()));
         if (length > 0) {
-            names.push_back(Printable(std::string(common.data(), static_cast<std::size_t>(length))));
+            names.push_back(
+                Printable(std::string(common.data(), static_cast<std::size_t>(length))));
         }
     }
     return names;
@@ -118,7 +120,7 @@ TlsCertificate DescribeCertificate(X509* certificate) {
     info.notAfter = UtcText(X509_get0_notAfter(certificate));
     info.sha256 = Fingerprint(certificate);
     info.names = Names(certificate);
-    info.selfSigned = X509_NAME_cmp(X509_get_subject_name(certificate),
-                                    X509_get_issuer_name(certificate)) == 0;
+    info.selfSigned =
+        X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
     return info;
 }
