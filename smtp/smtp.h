@@ -135,7 +135,7 @@ class CSmtp {
   public:
     // Takes the local host name for EHLO (107 when gethostname fails).
     CSmtp();
-    // Sends QUIT when one is owed (IsConnected()), then releases. A failure
+    // Sends QUIT when one is owed (QuitOwed()), then releases. A failure
     // of that QUIT cannot leave a destructor and is dropped: owners that must
     // know call CloseSession themselves first.
     virtual ~CSmtp();
@@ -210,7 +210,7 @@ class CSmtp {
     // which nothing goes out in clear text).
     bool OpenSession(const char* host, std::uint16_t port, SmtpSecurity security, bool authenticate,
                      const char* login, const char* password);
-    // Sends QUIT when one is owed (IsConnected()), then closes the socket.
+    // Sends QUIT when one is owed (QuitOwed()), then closes the socket.
     // The socket is closed even when QUIT fails; that failure is then
     // raised.
     void CloseSession();
@@ -305,7 +305,7 @@ class CSmtp {
         return m_offeredMechanisms;
     }
     // A connection that has answered EHLO and may still hear QUIT.
-    bool IsConnected() const noexcept;
+    bool QuitOwed() const noexcept;
     bool HasSocket() const noexcept;
 
   private:

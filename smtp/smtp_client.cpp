@@ -102,7 +102,7 @@ const char* CSmtp::GetLastReply() const noexcept {
 const TlsReport& CSmtp::GetTlsReport() const noexcept {
     return m_link->GetTlsReport();
 }
-bool CSmtp::IsConnected() const noexcept {
+bool CSmtp::QuitOwed() const noexcept {
     return m_link->QuitOwed();
 }
 bool CSmtp::HasSocket() const noexcept {

@@ -462,7 +462,7 @@ TEST_F(MailServerTest, RefusalsRaiseAndCloseWithQuit) {
     EXPECT_EQ(Traced("DATA"), 0U);
     EXPECT_EQ(Traced("QUIT\r\n"), 1U);
     EXPECT_FALSE(foreign->HasSocket());
-    EXPECT_FALSE(foreign->IsConnected());
+    EXPECT_FALSE(foreign->QuitOwed());
 
     auto anonymous = Client();
     anonymous->SetServer("127.0.0.1", PlainPort(), false);

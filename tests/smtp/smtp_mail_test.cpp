@@ -318,7 +318,7 @@ TEST_F(SmtpMailTest, BadTextsAndFilesAreRefusedBeforeAnythingIsSent) {
         } catch (const ECSmtp& e) {
             EXPECT_EQ(e.Code(), cases[i].second);
         }
-        EXPECT_TRUE(smtp.IsConnected());
+        EXPECT_TRUE(smtp.QuitOwed());
         smtp.CloseSession();
         EXPECT_EQ(server.Heard(), server.Expected());
     }
@@ -551,7 +551,7 @@ TEST_F(SmtpMailTest, AThrowingTraceSinkCannotLeaveTheClientHalfClosed) {
         } catch (const ECSmtp& e) {
             EXPECT_EQ(e.Code(), ERR_REPLY_RCPT_TO);
         }
-        EXPECT_FALSE(smtp->IsConnected());
+        EXPECT_FALSE(smtp->QuitOwed());
         EXPECT_FALSE(smtp->HasSocket());
         const auto started = std::chrono::steady_clock::now();
         smtp.reset();

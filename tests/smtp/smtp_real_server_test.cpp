@@ -43,7 +43,7 @@ class RealServerTest : public ::testing::Test {
         try {
             smtp.OpenSession(host, port, security, true, std::string(kTestUser).c_str(),
                              std::string(password).c_str());
-            EXPECT_TRUE(smtp.IsConnected());
+            EXPECT_TRUE(smtp.QuitOwed());
             smtp.CloseSession();
         } catch (const ECSmtp& e) {
             return e.Code();

@@ -283,9 +283,9 @@ TEST(SmtpSessionTest, EachChangeOfStateIsTracedOnceAndAnnouncesItsStage) {
         smtp.SetWaitLimit(kGenerousWait);
         smtp.OpenSession("127.0.0.1", server.Port(), SECURITY_STARTTLS, true,
                          std::string(kTestUser).c_str(), std::string(kTestPassword).c_str());
-        EXPECT_TRUE(smtp.IsConnected());
+        EXPECT_TRUE(smtp.QuitOwed());
         smtp.CloseSession();
-        EXPECT_FALSE(smtp.IsConnected());
+        EXPECT_FALSE(smtp.QuitOwed());
     }
     EXPECT_EQ(server.Heard(), server.Expected());
     EXPECT_EQ(states, (std::vector<std::string>{
