@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codec/base64.h"
+#include "codec/hex.h"
 
 namespace {
 
@@ -241,12 +242,7 @@ std::string_view MessageIdDomain(std::string_view senderAddress,
 }
 
 std::string MessageIdText(std::span<const unsigned char> random, std::string_view domain) {
-    constexpr std::string_view kHex = "0123456789abcdef";
-    std::string id = "<";
-    for (const unsigned char byte : random) {
-        id += kHex[byte >> 4U];
-        id += kHex[byte & 0x0FU];
-    }
+    std::string id = "<" + LowerHex(random);
     id += '@';
     id += domain;
     id += '>';

@@ -6,22 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/hex.h"
 #include "codec/md5.h"
 
 namespace {
 
 constexpr std::size_t kHmacBlock = 64;
-
-std::string HexOf(const unsigned char* bytes, std::size_t count) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(count * 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        hex.push_back(kDigits[bytes[i] >> 4]);
-        hex.push_back(kDigits[bytes[i] & 0x0f]);
-    }
-    return hex;
-}
 
 void Update(MD5& md5, std::string_view bytes) {
     // MD5 takes 32-bit lengths; feed anything longer in pieces.
@@ -267,5 +257,5 @@ std::string NewDigestCnonce() {
     if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
         return {};
     }
-    return HexOf(random.data(), random.size());
+    return LowerHex(random);
 }
