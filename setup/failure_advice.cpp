@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "setup/provider_advice.h"
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
 #include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_error.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
 #include "smtp/smtp_error.h"
 
 namespace {

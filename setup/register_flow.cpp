@@ -5,7 +5,7 @@
 #include "settings/key_paths.h"
 #include "settings/settings_loader.h"
 #include "settings/settings_writer.h"
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
 
 SettingsKeyChoice SettleSettingsKey(const RegistryStore& store) {
     SettingsKeyChoice choice;

@@ -12,7 +12,7 @@
 #include "settings/registry_store.h"
 #include "settings/scramble.h"
 #include "settings/settings_record.h"
-#include "setup/test_mail.h"
+#include "mailcheck/mail_check.h"
 
 // The messages of the flow (UTF-8).
 inline constexpr const char* kTestQuestion = "通信のテストを行います。よろしいですか？";

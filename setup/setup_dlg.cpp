@@ -18,8 +18,8 @@
 #include "setup/message_boxes.h"
 #include "setup/port_switching.h"
 #include "setup/register_flow.h"
-#include "setup/test_failure_box.h"
-#include "setup/test_mail_runner.h"
+#include "setup/failure_box.h"
+#include "setup/mail_check_runner.h"
 
 namespace {
 

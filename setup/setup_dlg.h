@@ -16,7 +16,7 @@
 
 #include "settings/settings_record.h"
 #include "setup/form_fields.h"
-#include "setup/test_mail.h"
+#include "mailcheck/mail_check.h"
 
 class MessageBoxes;
 class QCheckBox;
@@ -89,8 +89,8 @@ class CSetupDlg : public QDialog {
     // settle the scramble key (register_flow.h); ask whether to test; on No
     // record CONFIG_ERR = 1 and say the notifier cannot be used yet; on Yes
     // validate again, send the test mail from the fields in CP932 while the
-    // form waits (test_mail_runner.h), then on failure or Cancel record
-    // CONFIG_ERR = 1 and show the failure box (test_failure_box.h), and on
+    // form waits (mail_check_runner.h), then on failure or Cancel record
+    // CONFIG_ERR = 1 and show the failure box (failure_box.h), and on
     // success store every setting with CONFIG_ERR = 0 and the brand key and
     // say so. When the box offers the implicit-TLS port and the user takes
     // it, that port goes into SMTP-PortNo and the test runs again at once,

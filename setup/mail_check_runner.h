@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "setup/test_mail.h"
+#include "mailcheck/mail_check.h"
 
 class QWidget;
 class TestProgressDialog;

@@ -7,9 +7,9 @@
 #include <QString>
 #include <string_view>
 
+#include "mailcheck/mail_check.h"
 #include "setup/failure_advice.h"
 #include "setup/message_boxes.h"
-#include "setup/test_mail.h"
 
 // The facts the advice is chosen from: the result's code, last reply,
 // mechanisms, TLS report and whether it went on with STARTTLS, with the

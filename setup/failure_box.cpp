@@ -1,4 +1,5 @@
-#include "setup/test_failure_box.h"
+// Builds the failed test's message box and shows its exchange as text.
+#include "setup/failure_box.h"
 
 #include <array>
 #include <cstdio>
