@@ -71,6 +71,9 @@ void TestMailRunner::Post(std::function<void()> call) {
     QCoreApplication::postEvent(this, new WorkerCall(std::move(call)));
 }
 
+TestMailRunner::TestMailRunner(QWidget* owner, TestMailOptions options)
+    : m_owner(owner), m_options(std::move(options)) {}
+
 TestMailRunner::~TestMailRunner() {
     if (m_worker.joinable()) {
         m_worker.join();
