@@ -4,9 +4,9 @@
 //   send_mail_once HOST PORT LOGIN PASSWORD BODY [--null-trace]
 //
 // BODY is "test" for the setup program's test mail itself (SendTestMail of
-// setup/test_mail.h: its four Shift_JIS test lines and the empty line), or a
-// number N for a mail of the same fields with N body lines of 70 characters
-// (BenchBodyLine). The mail goes over TLS from the start with
+// mailcheck/mail_check.h: its four Shift_JIS test lines and the empty
+// line), or a number N for a mail of the same fields with N body lines of 70
+// characters (BenchBodyLine). The mail goes over TLS from the start with
 // authentication, as the test mail does, with the trace in the system log
 // unless --null-trace turns it off. Trusted certificates come from
 // OpenSSL's defaults, so the caller points SSL_CERT_FILE at its CA.
@@ -21,8 +21,8 @@
 #include <string_view>
 
 #include "bench/bench_mail.h"
-#include "setup/test_mail.h"
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
+#include "mailcheck/mail_check.h"
 #include "smtp/smtp.h"
 
 namespace {

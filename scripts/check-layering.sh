@@ -1,11 +1,12 @@
 #!/bin/sh
 # Fails when a lower layer includes a higher one. The layers, lowest first:
-#   codec <- smtp        settings <- setup        (setup may use all of them)
-# A library folder may include only itself and the folders it is allowed to.
-# Only setup/ is a window-system layer: the others never include Qt headers,
-# so that they build and test without it. Inside setup/, the test mail
-# (library wakebell_test_mail) sits below the form: its files include
-# neither Qt nor settings/ nor any setup/ header outside the unit.
+#   codec <- smtp <- mailcheck <- setup        settings <- setup
+# (setup may use all of them). A library folder may include only itself and
+# the folders below it. Only setup/ is a window-system layer: the others
+# never include Qt headers, so that they build and test without it; the
+# mail check in particular includes neither Qt nor settings/ nor setup/.
+#
+#   scripts/check-layering.sh [ROOT]   ROOT: the tree to check (default: this one)
 set -eu
 root=${1:-$(dirname "$0")/..}
 status=0
@@ -36,24 +37,6 @@ no_qt() {  # folder
     fi
 }
 
-test_mail_unit="test_mail.h test_mail.cpp test_mail_content.h test_mail_content.cpp
-    test_mail_exchange.h test_mail_exchange.cpp"
-
-unit_only() {  # the test mail's files
-    [ -d "$root/setup" ] || return 0
-    own=$(echo $test_mail_unit | tr ' ' '\n' | grep '\.h$' | sed 's/\./\\./; s/^/setup\//' | paste -sd'|')
-    for file in $test_mail_unit; do
-        [ -f "$root/setup/$file" ] || continue
-        hits=$(grep -nE "^[[:space:]]*#[[:space:]]*include[[:space:]]*(<Q[A-Za-z]|[<\"](settings|setup)/)" \
-            "$root/setup/$file" | grep -vE "[<\"]($own)[>\"]" || true)
-        if [ -n "$hits" ]; then
-            echo "layering: setup/$file belongs to the test mail and must not include Qt, settings/ or the form:"
-            echo "$hits"
-            status=1
-        fi
-    done
-}
-
 # smtp/internal/ is the SMTP client's own: only smtp/'s sources and the tests
 # of smtp/ may include it, and no header directly in smtp/ (those are the
 # client's public face), so a change inside it recompiles nothing else.
@@ -70,11 +53,11 @@ private_smtp() {
 }
 
 private_smtp
-check codec smtp settings setup
-check smtp settings setup
-check settings smtp setup
-for folder in codec smtp settings; do
+check codec smtp mailcheck settings setup
+check smtp mailcheck settings setup
+check mailcheck settings setup
+check settings smtp mailcheck setup
+for folder in codec smtp mailcheck settings; do
     no_qt "$folder"
 done
-unit_only
 exit $status

@@ -2,9 +2,9 @@
 # Lints the product code: fails when clang-format (the committed
 # .clang-format) would change a file, or clang-tidy (the committed
 # .clang-tidy) reports a warning or an error in a file or in a product
-# header it includes. The product folders are the library folders that the
-# top CMakeLists.txt adds unconditionally (add_subdirectory at the start of
-# a line); tests/, bench/ and fuzz/ are not product code.
+# header it includes. The product folders are the folders that the top
+# CMakeLists.txt adds (add_subdirectory) and that hold C++ files, but for
+# tests/, bench/ and fuzz/, which are not product code.
 #
 #   scripts/lint.sh [BUILD]   BUILD holds compile_commands.json (default build)
 #   JOBS                      clang-tidy processes at once (default nproc)
@@ -21,7 +21,8 @@ root=$(pwd)
     { echo "lint: $build/compile_commands.json is missing (configure $build first)" >&2; exit 1; }
 
 folders=""
-for dir in $(sed -n 's/^add_subdirectory(\([A-Za-z0-9_]*\))$/\1/p' CMakeLists.txt); do
+for dir in $(sed -n 's/^[[:space:]]*add_subdirectory(\([A-Za-z0-9_]*\))[[:space:]]*$/\1/p' CMakeLists.txt |
+    grep -vxE 'tests|bench|fuzz'); do
     if [ -n "$(find "$dir" -name '*.cpp' -o -name '*.h' | head -n 1)" ]; then
         folders="$folders $dir"
     fi

@@ -1,9 +1,10 @@
+// Chooses the failed test's advice from its code, reply and TLS report.
 #include "setup/failure_advice.h"
 
 #include <optional>
 
+#include "mailcheck/check_mail_content.h"
 #include "setup/provider_advice.h"
-#include "setup/test_mail_content.h"
 #include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_error.h"
 
@@ -26,8 +27,8 @@ std::string Quoted(std::string_view text) {
 }
 
 // "サーバーの応答: 535 5.7.8 ..." when the server said anything.
-std::string ServerSaid(const TestFailureFacts& facts) {
-    const std::string reply = ReplyForPerson(facts.lastReply);
+std::string ServerSaid(const TestMailResult& result) {
+    const std::string reply = ReplyForPerson(result.lastReply);
     return reply.empty() ? std::string() : "サーバーの応答: " + reply;
 }
 
@@ -50,8 +51,7 @@ std::string SupportedMechanisms() {
     return joined;
 }
 
-std::string TlsReason(const TestFailureFacts& facts) {
-    const TlsReport& tls = facts.tls;
+std::string TlsReason(const TlsReport& tls, const TypedServer& typed) {
     const std::string readme =
         "社内の認証局を使うサーバーでは、READMEの「Trusting an in-house certificate "
         "authority」の手順でその認証局を信頼させてください。";
@@ -72,7 +72,7 @@ std::string TlsReason(const TestFailureFacts& facts) {
                                     : std::string()) +
                    "。このコンピューターの日付と時刻を確かめてください。";
         case TlsProblem::kNameMismatch:
-            return "サーバーの証明書は" + Quoted(facts.host) + "ではなく" +
+            return "サーバーの証明書は" + Quoted(typed.host) + "ではなく" +
                    (tls.certificate && !tls.certificate->names.empty()
                         ? Quoted(JoinedNames(tls.certificate->names))
                         : std::string("別の名前")) +
@@ -111,33 +111,34 @@ std::string ReplyForPerson(std::string_view reply, std::size_t maxBytes) {
     return text;
 }
 
-FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
+FailureAdvice AdviseOnTestFailure(const TestMailResult& result, const TypedServer& typed,
+                                  std::string_view implicitTlsPort) {
     FailureAdvice advice;
-    const std::string said = ServerSaid(facts);
+    const std::string said = ServerSaid(result);
     const auto withReply = [&said](std::string sentence) {
         return said.empty() ? sentence : sentence + "\n" + said;
     };
-    if (facts.code == ERR_CANCELLED) {
+    if (result.code == ERR_CANCELLED) {
         advice.settingsAtFault = false;
         advice.reason = kTestCancelledMessage;
         return advice;
     }
-    if (const ProviderAdviceRow* row = FindProviderAdvice(facts)) {
+    if (const ProviderAdviceRow* row = FindProviderAdvice(result, typed)) {
         advice.reason = withReply(std::string(row->sentence));
         advice.field = row->field;
         advice.offerImplicitTlsPort =
-            row->offerImplicitTlsPort && !SamePort(facts.portText, facts.implicitTlsPort);
+            row->offerImplicitTlsPort && !SamePort(typed.portText, implicitTlsPort);
         return advice;
     }
-    switch (facts.code) {
+    switch (result.code) {
         case ERR_RESOLVE:
-            advice.reason = "SMTPサーバー" + Quoted(facts.host) +
+            advice.reason = "SMTPサーバー" + Quoted(typed.host) +
                             "が見つかりませんでした。SMTP-Serverの欄を確かめてください。";
             advice.field = AdviceField::kSmtpServer;
             break;
         case ERR_CONNECTION_REFUSED:
-            advice.reason = "SMTPサーバー" + Quoted(facts.host) + "のポート" +
-                            PortName(facts.portText) +
+            advice.reason = "SMTPサーバー" + Quoted(typed.host) + "のポート" +
+                            PortName(typed.portText) +
                             "番は接続を受け付けていません。SMTP-PortNoの欄を確かめてください。";
             advice.field = AdviceField::kSmtpPortNo;
             break;
@@ -149,8 +150,8 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             advice.field = AdviceField::kSmtpPortNo;
             break;
         case ERR_TLS:
-            advice.reason = TlsReason(facts);
-            if (facts.tls.problem == TlsProblem::kNameMismatch) {
+            advice.reason = TlsReason(result.tls, typed);
+            if (result.tls.problem == TlsProblem::kNameMismatch) {
                 advice.field = AdviceField::kSmtpServer;
             }
             break;
@@ -158,9 +159,9 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
         // (one that did ends with its own code), so whether the port offers
         // STARTTLS is not known: the implicit-TLS port is the certain fix.
         case ERR_TLS_PLAIN_SERVER:
-            advice.offerImplicitTlsPort = !SamePort(facts.portText, facts.implicitTlsPort);
+            advice.offerImplicitTlsPort = !SamePort(typed.portText, implicitTlsPort);
             advice.field = AdviceField::kSmtpPortNo;
-            advice.reason = "ポート" + PortName(facts.portText) +
+            advice.reason = "ポート" + PortName(typed.portText) +
                             "番は暗号化なしで始まる接続（STARTTLS）用です。"
                             "最初からSSL/TLSで接続するポートは通常" +
                             std::string(kImplicitTlsPort) + "番です。";
@@ -202,7 +203,7 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
         case ERR_AUTH_LOGIN_UNSUPPORTED:
             advice.reason =
                 "サーバーとWakebellに共通のログイン方式がありません。サーバーが提供する方式: " +
-                (facts.mechanisms.empty() ? std::string("なし") : JoinedNames(facts.mechanisms)) +
+                (result.mechanisms.empty() ? std::string("なし") : JoinedNames(result.mechanisms)) +
                 "。Wakebellが使えるのは" + SupportedMechanisms() + "です。";
             advice.reason = withReply(advice.reason);
             break;
@@ -222,8 +223,8 @@ FailureAdvice AdviseOnTestFailure(const TestFailureFacts& facts) {
             advice.reason = withReply("サーバーがテストメールを受け付けませんでした。");
             break;
         default:
-            advice.reason = withReply("通信のテストに失敗しました（" + std::to_string(facts.code) +
-                                      ": " + ECSmtp(facts.code).Describe() + "）。");
+            advice.reason = withReply("通信のテストに失敗しました（" + std::to_string(result.code) +
+                                      ": " + ECSmtp(result.code).Describe() + "）。");
             break;
     }
     return advice;

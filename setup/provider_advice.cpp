@@ -1,3 +1,4 @@
+// The providers' advice rows and their matching of a failed test.
 #include "setup/provider_advice.h"
 
 #include <algorithm>
@@ -6,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
 #include "smtp/smtp_error.h"
 
 namespace {
@@ -165,15 +166,16 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool RowMatches(const ProviderAdviceRow& row, const TestFailureFacts& facts) {
+bool RowMatches(const ProviderAdviceRow& row, const TestMailResult& result,
+                const TypedServer& typed) {
     const std::span<const std::int32_t> codes = row.codes;
-    return (codes.empty() || std::find(codes.begin(), codes.end(), facts.code) != codes.end()) &&
-           (row.port == 0 || PortFromText(facts.portText) == row.port) &&
-           (!row.afterStartTlsRetry || facts.startTlsAfterPlainGreeting) &&
+    return (codes.empty() || std::find(codes.begin(), codes.end(), result.code) != codes.end()) &&
+           (row.port == 0 || PortFromText(typed.portText) == row.port) &&
+           (!row.afterStartTlsRetry || result.startTlsAfterPlainGreeting) &&
            GlobMatches(row.enhancedCode.empty() ? "*" : row.enhancedCode,
-                       EnhancedStatusCode(facts.lastReply)) &&
-           GlobMatches("*" + std::string(row.replyText) + "*", facts.lastReply) &&
-           HostMatches(row.hosts, facts.host);
+                       EnhancedStatusCode(result.lastReply)) &&
+           GlobMatches("*" + std::string(row.replyText) + "*", result.lastReply) &&
+           HostMatches(row.hosts, typed.host);
 }
 
 }  // namespace
@@ -182,9 +184,11 @@ std::span<const ProviderAdviceRow> ProviderAdviceRows() {
     return kRows;
 }
 
-const ProviderAdviceRow* FindProviderAdvice(const TestFailureFacts& facts) {
-    const auto found = std::find_if(kRows.begin(), kRows.end(),
-                                    [&facts](const auto& row) { return RowMatches(row, facts); });
+const ProviderAdviceRow* FindProviderAdvice(const TestMailResult& result,
+                                            const TypedServer& typed) {
+    const auto found = std::find_if(kRows.begin(), kRows.end(), [&](const auto& row) {
+        return RowMatches(row, result, typed);
+    });
     return found == kRows.end() ? nullptr : &*found;
 }
 

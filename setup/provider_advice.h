@@ -28,7 +28,7 @@ struct ProviderAdviceRow {
     // The port SMTP-PortNo must name (as PortFromText reads it).
     std::uint16_t port = 0;
     // True: only after TLS from the start met a plain greeting and the test
-    // went on with STARTTLS (TestFailureFacts::startTlsAfterPlainGreeting).
+    // went on with STARTTLS (TestMailResult::startTlsAfterPlainGreeting).
     bool afterStartTlsRetry = false;
 
     // The advice: one or two polite sentences (UTF-8), the field to change,
@@ -42,8 +42,9 @@ struct ProviderAdviceRow {
 // The table, in the order it is consulted.
 std::span<const ProviderAdviceRow> ProviderAdviceRows();
 
-// The first row that matches facts; null when none does.
-const ProviderAdviceRow* FindProviderAdvice(const TestFailureFacts& facts);
+// The first row that matches the failed test `result` on the server typed;
+// null when none does.
+const ProviderAdviceRow* FindProviderAdvice(const TestMailResult& result, const TypedServer& typed);
 
 // The enhanced status code after the reply code on the reply's first line
 // ("534-5.7.9 ..." gives "5.7.9"); empty when there is none.

@@ -1,3 +1,4 @@
+// The setup form's window: its controls, its fields and its buttons.
 #include "setup/setup_dlg.h"
 
 #include <QCheckBox>
@@ -12,14 +13,12 @@
 #include "setup/cp932_validator.h"
 #include "setup/dialog_font.h"
 #include "setup/dialog_units.h"
-#include "setup/field_validation.h"
 #include "setup/form_template.h"
 #include "setup/logon_name.h"
+#include "setup/mail_check_runner.h"
 #include "setup/message_boxes.h"
 #include "setup/port_switching.h"
 #include "setup/register_flow.h"
-#include "setup/test_failure_box.h"
-#include "setup/test_mail_runner.h"
 
 namespace {
 
@@ -56,7 +55,7 @@ CSetupDlg::CSetupDlg(SetupDlgServices services, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_services(std::move(services)),
-      m_testMail(std::make_unique<TestMailRunner>()) {
+      m_testMail(std::make_unique<TestMailRunner>(this, m_services.testMail)) {
     if (m_services.storeFile.empty()) {
         m_services.storeFile = DefaultStorePath();
     }
@@ -140,69 +139,12 @@ void CSetupDlg::OnOK() {
     if (!ValidateFields()) {
         return;
     }
-    RegisterAndTest();
-}
-
-void CSetupDlg::RegisterAndTest() {
     RegistryStore store(m_services.storeFile);
-    const SettingsKeyChoice settings = SettleSettingsKey(store);
-    const auto storeFailed = [this, &store] {
-        m_boxes->Ok(QString::fromUtf8(kStoreFailedMessage) + QLatin1Char('\n') +
-                    QString::fromStdString(store.DatabaseFile().string()));
-    };
-    if (!m_boxes->YesNo(QString::fromUtf8(kTestQuestion))) {
-        if (!RecordFailedTest(store, settings)) {
-            storeFailed();
-            return;
-        }
-        m_boxes->Ok(QString::fromUtf8(kTestDeclinedMessage));
-        return;
+    RegisterFlow flow(store, *m_boxes, *m_testMail, m_services.implicitTlsPort);
+    flow.Press(Fields(), [this](const QString& port) { Edit(ID_SMTP_PORT)->setText(port); });
+    if (flow.TestedRecord()) {
+        m_record = *flow.TestedRecord();
     }
-    if (!ValidateFields()) {
-        return;
-    }
-    // A second round only when the failure box's offer was taken.
-    for (bool mayOffer = true;; mayOffer = false) {
-        const std::optional<SettingsRecord> record = RecordFromFields(Fields());
-        if (!record) {
-            m_boxes->Ok(QString::fromUtf8(kUnholdableTextMessage));
-            return;
-        }
-        m_record = *record;
-        const TestMailResult result =
-            m_testMail->Run(this, TestMailArgumentsFor(m_record), m_services.testMail);
-        if (result.result == 0) {
-            break;
-        }
-        if (!RecordFailedTest(store, settings)) {
-            storeFailed();
-            return;
-        }
-        if (!ShowTestFailure(result, mayOffer)) {
-            return;
-        }
-        Edit(ID_SMTP_PORT)->setText(QString::fromStdString(m_services.implicitTlsPort));
-    }
-    // Read afresh, as stored: the form could not be edited meanwhile.
-    const std::optional<SettingsRecord> tested = RecordFromFields(Fields());
-    if (!tested || !StoreTestedSettings(store, settings, *tested)) {
-        storeFailed();
-        return;
-    }
-    m_boxes->Ok(QString::fromUtf8(kSettingsStoredMessage));
-}
-
-bool CSetupDlg::ShowTestFailure(const TestMailResult& result, bool mayOffer) {
-    const FailureAdvice advice = AdviseOnTestFailure(
-        FactsOfFailedTest(result, Edit(ID_SMTP_SERVER)->text(), Edit(ID_SMTP_PORT)->text(),
-                          m_services.implicitTlsPort));
-    if (!mayOffer || !advice.offerImplicitTlsPort) {
-        m_boxes->Tell(TestFailureBox(result, advice));
-        return false;
-    }
-    return m_boxes->Ask(TestFailureBox(
-        result, advice,
-        QString::fromStdString(RetryOnImplicitTlsPortQuestion(m_services.implicitTlsPort))));
 }
 
 void CSetupDlg::OnCancel() {
@@ -214,12 +156,7 @@ void CSetupDlg::reject() {
 }
 
 bool CSetupDlg::ValidateFields() {
-    const std::optional<RuleFailure> failure = FirstFailingRule(Fields());
-    if (failure) {
-        m_boxes->Ok(QString::fromUtf8(failure->message));
-        return false;
-    }
-    return true;
+    return FieldsPass(Fields(), *m_boxes);
 }
 
 void CSetupDlg::LoadSettings() {

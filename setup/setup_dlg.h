@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "mailcheck/mail_check.h"
 #include "settings/settings_record.h"
 #include "setup/form_fields.h"
-#include "setup/test_mail.h"
 
 class MessageBoxes;
 class QCheckBox;
@@ -59,8 +59,10 @@ class CSetupDlg : public QDialog {
     void OnSslClicked();
     void OnAuthClicked();
 
-    // The register button: ValidateFields, and only when it passes, the
-    // register flow (RegisterAndTest). The form stays open.
+    // The register button: ValidateFields, and only when it passes, one
+    // press of the register flow (RegisterFlow::Press, register_flow.h) on
+    // the store, with the form's fields and boxes; a port the flow writes
+    // back goes into SMTP-PortNo. The form stays open.
     void OnOK();
 
     // Ends the form; nothing is stored.
@@ -85,29 +87,10 @@ class CSetupDlg : public QDialog {
     TestMailRunner& TestMail() { return *m_testMail; }
 
   protected:
-    // What the register button does once the fields are valid, in order:
-    // settle the scramble key (register_flow.h); ask whether to test; on No
-    // record CONFIG_ERR = 1 and say the notifier cannot be used yet; on Yes
-    // validate again, send the test mail from the fields in CP932 while the
-    // form waits (test_mail_runner.h), then on failure or Cancel record
-    // CONFIG_ERR = 1 and show the failure box (test_failure_box.h), and on
-    // success store every setting with CONFIG_ERR = 0 and the brand key and
-    // say so. When the box offers the implicit-TLS port and the user takes
-    // it, that port goes into SMTP-PortNo and the test runs again at once,
-    // with the same outcomes. A store that cannot be written is reported
-    // instead of the outcome.
-    virtual void RegisterAndTest();
-
-    MessageBoxes& Boxes() { return *m_boxes; }
-
     // Esc and the close box end the form through OnCancel.
     void reject() override;
 
   private:
-    // Shows the box for a failed test; true when the user took the offer
-    // to test again on the implicit-TLS port (only when `mayOffer`).
-    bool ShowTestFailure(const TestMailResult& result, bool mayOffer);
-
     QLineEdit* Edit(int id) const;
     QCheckBox* Box(int id) const;
     void SwitchPortsFor(int clickedId, int otherId);

@@ -9,7 +9,7 @@
 #include <QtTest>
 
 #include "setup/cp932_validator.h"
-#include "setup/test_failure_box.h"
+#include "setup/failure_box.h"
 #include "typing.h"
 
 class Cp932TextTest : public QObject {

@@ -1,7 +1,8 @@
 // The register button end to end: the real form, a settings store in a
 // temporary folder and a real SMTP server on 127.0.0.1 that speaks TLS from
-// the first byte and wants AUTH; plus the flow's own mapping of the form to
-// the test mail's arguments.
+// the first byte and wants AUTH; plus the flow's own decisions with a
+// scripted test mail and scripted boxes, and its mapping of the form to the
+// test mail's arguments.
 #include "setup/register_flow.h"
 
 #include <netinet/in.h>
@@ -33,8 +34,8 @@
 #include "setup/form_template.h"
 #include "setup/message_boxes.h"
 #include "setup/setup_dlg.h"
-#include "setup/test_mail_runner.h"
-#include "setup/test_progress_dialog.h"
+#include "setup/mail_check_runner.h"
+#include "setup/progress_dialog.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/smtp/child_process.h"
 #include "tests/smtp/counting_random.h"
@@ -281,10 +282,10 @@ std::vector<ScriptStep> RefusedAt(const std::string& ehlo, std::vector<std::stri
 }
 
 // One row of the failure table: where the test mail goes, and what the
-// failure box must then say.
+// failure box must then say. The advice's sentences are tested row by row
+// without a server (failure_advice_test.cpp); these prove the wiring.
 struct FailureCase {
-    // kRealTls is tried with a wrong password; kSilent is a script too.
-    enum class Server { kScript, kSilent, kPlainSmtp, kRealTls, kClosedPort, kUnknownName };
+    enum class Server { kScript, kSilent, kPlainSmtp };
     const char* name;
     Server server;
     std::vector<ScriptStep> script;
@@ -301,58 +302,46 @@ std::vector<FailureCase> FailureCases() {
     using S = FailureCase::Server;
     const std::string ok = "250 2.0.0 OK\r\n";
     const std::string auth = "250-smtp.test\r\n250 AUTH PLAIN\r\n";
-    const auto login = [&auth](std::string reply) { return RefusedAt(auth, {std::move(reply)}); };
     std::vector<ScriptStep> sendAs = RefusedAt(auth, {"235 2.7.0 OK\r\n", ok, ok, "354 go\r\n"});
     sendAs.insert(sendAs.end() - 1, HearData("554 5.2.252 SendAsDenied; notify@example.test not "
                                              "allowed to send as notify@example.test\r\n"));
     return {
-        {"name not found", S::kUnknownName, {}, {}, "「wakebell-test.invalid」が見つかりません",
-         nullptr},
-        {"refused", S::kClosedPort, {}, {}, "接続を受け付けていません。SMTP-PortNo", nullptr},
-        {"no answer", S::kSilent, {}, {}, "時間内に応答がありませんでした", nullptr},
         {"plain SMTP", S::kPlainSmtp, {}, {}, "STARTTLSにも対応していない",
          "with STARTTLS ...]\n220 test.invalid", true},
-        {"untrusted", S::kScript, {StartTls()}, "rogue", "このコンピューターでは信頼されていません",
-         "Unknown test CA"},
-        {"self-signed", S::kScript, {StartTls()}, "self-signed", "自己署名", "O=Nobody"},
-        {"expired", S::kScript, {StartTls()}, "expired", "有効期限が切れています",
-         "Valid until: 2020-01-02"},
-        {"not yet valid", S::kScript, {StartTls()}, "not-yet-valid", "まだ有効になっていません",
-         "Valid from: 2090-01-01"},
         {"name mismatch", S::kScript, {StartTls()}, "other-host",
          "「mail.example.test」に発行されています", "mail.example.test"},
-        {"TLS 1.1", S::kScript, {StartTlsUpTo(TLS1_1_VERSION)}, "server", "暗号化方式が古い",
-         nullptr},
-        {"greeting 421", S::kScript, {StartTls(), Say("421 4.3.2 Too busy, try later\r\n")},
-         "server", "今は接続を受け付けていません", "421 4.3.2 Too busy"},
-        {"login refused", S::kRealTls, {}, {}, "AccountまたはPasswordを受け付けませんでした",
-         "535 5.7.8 Authentication credentials invalid"},
-        {"no login method", S::kScript, RefusedAt("250-s.test\r\n250 AUTH XOAUTH2 GSSAPI\r\n", {}),
-         "server", "提供する方式: XOAUTH2、GSSAPI", "250 AUTH XOAUTH2"},
-        {"sender refused", S::kScript, RefusedAt(ok, {"550 5.7.60 Sender not allowed\r\n"}),
-         "server", "差出人のアドレスを受け付けませんでした", "550 5.7.60 Sender not allowed"},
-        {"recipient refused", S::kScript, RefusedAt(ok, {ok, "550 5.1.1 No such user\r\n"}),
-         "server", "E-Mailの欄のアドレスを宛先として", "550 5.1.1 No such user"},
-        // A control byte in the reply shows escaped in the details.
-        {"mail refused", S::kScript, RefusedAt(ok, {ok, ok, "554 5.7.1 No\x01 mail\r\n"}),
-         "server", "テストメールを受け付けませんでした", "554 5.7.1 No\\x01 mail"},
         {"cancelled", S::kSilent, {}, {}, kTestCancelledMessage, nullptr},
         {"cancel on retry", S::kScript, {Say("220 plain.test\r\n"), Await(), NextConnection()}, {},
          kTestCancelledMessage, nullptr},
-        // The providers' replies, each at the step where it comes.
-        {"Gmail", S::kScript,
-         login("534-5.7.9 Application-specific password required. Learn more at\r\n"
-               "534 5.7.9  https://support.google.com/mail/?p=InvalidSecondFactor\r\n"),
-         {}, "https://myaccount.google.com/apppasswords", nullptr, false, "smtp.gmail.com", "465"},
-        {"Outlook.com", S::kScript,
-         login("535 5.7.139 Authentication unsuccessful, basic authentication is disabled.\r\n"),
-         {}, "（OAuth2）でしかログインできず", nullptr, false, "smtp-mail.outlook.com", "587"},
-        {"Yahoo", S::kScript, login("535 5.7.0 (#AUTH005) Too many bad auth attempts.\r\n"), {},
-         "アプリパスワードを作成し", nullptr, false, "smtp.mail.yahoo.com", "465"},
-        {"SendAsDenied", S::kScript, sendAs, {}, "通常はアカウント自身のアドレス", nullptr, false,
-         "smtp.office365.com", "587"},
-        {"port 25", S::kClosedPort, {}, {}, "OP25B", nullptr, true, "smtp.gmail.com", "25"},
+        // A provider's reply at the end of the data, for its host as typed.
+        {"SendAsDenied", S::kScript, sendAs, {}, "通常はアカウント自身のアドレス",
+         "554 5.2.252 SendAsDenied", false, "smtp.office365.com", "587"},
     };
+}
+
+// Answers each test mail with the next of `results` (a failure once they
+// run out) and notes what it was asked to send.
+struct ScriptedMailCheck final : MailCheckRunner {
+    std::vector<TestMailResult> results;
+    std::vector<TestMailArguments> sent;
+    TestMailResult Run(const TestMailArguments& arguments) override {
+        sent.push_back(arguments);
+        return sent.size() <= results.size() ? results[sent.size() - 1] : TestMailResult{};
+    }
+};
+
+TestMailResult Failed(std::int32_t code, TlsReport tls = {}) {
+    TestMailResult result;
+    result.code = code;
+    result.exchange = "220 script.test\r\n";
+    result.tls = std::move(tls);
+    return result;
+}
+
+TestMailResult Sent() {
+    TestMailResult result;
+    result.result = 0;
+    return result;
 }
 
 }  // namespace
@@ -669,10 +658,8 @@ class RegisterFlowTest : public QObject {
         const ScriptServer script(failure.script,
                                   certificate.empty() ? "" : m_certificates->File(certificate + ".pem"),
                                   certificate.empty() ? "" : m_certificates->File(certificate + ".key"));
-        const std::uint16_t port = failure.server == S::kPlainSmtp  ? m_server->Port("plain")
-                                   : failure.server == S::kRealTls  ? m_server->Port("tls")
-                                   : failure.server == S::kClosedPort ? ClosedPort()
-                                                                      : script.Port();
+        const std::uint16_t port =
+            failure.server == S::kPlainSmtp ? m_server->Port("plain") : script.Port();
         TempFolder folder;
         const std::filesystem::path storeFile = folder.Path() / "registry.db";
         const SettingsRecord earlier = SeedStore(storeFile);
@@ -687,12 +674,6 @@ class RegisterFlowTest : public QObject {
             if (named) {
                 typed.smtpServer = failure.host;
                 typed.smtpPortNo = failure.portText;
-            }
-            if (failure.server == S::kUnknownName) {
-                typed.smtpServer = "wakebell-test.invalid";
-            }
-            if (failure.server == S::kRealTls) {
-                typed.password = "not-the-password";
             }
             form.Type(typed);
             bool cancelSent = false;
@@ -773,6 +754,115 @@ class RegisterFlowTest : public QObject {
         if (stored) {
             QCOMPARE(LoadSettingsRecord(store).smtpPortNo, tlsText.toStdString());
         }
+    }
+
+    // The flow's decisions without a server or a window: each row scripts
+    // the answers and the test mails' results, then checks the outcome, the
+    // boxes in order, what was sent, the port written back and the store.
+    void theFlowDecidesEachPressFromTheAnswersAndTheResults() {
+        const QString failedBox = Ok(kTestFailedMessage);
+        const QString offeredBox = QStringLiteral("yes/no: ") + QString::fromUtf8(kTestFailedMessage);
+        const TestMailResult plain = Failed(ERR_TLS_PLAIN_SERVER);
+        const QString stored = Ok(kSettingsStoredMessage);
+        using O = RegisterOutcome;
+        // A kInvalid row presses with E-Mail empty, a kStoreFailed row on a
+        // store that cannot be written ("store": its message).
+        const struct {
+            const char* name;
+            QList<bool> answers;
+            std::vector<TestMailResult> results;
+            RegisterOutcome outcome;
+            QStringList shown;      // after the question
+            QStringList written;    // ports written back
+            QStringList sentPorts;  // of the test mails, in order
+            std::optional<std::uint32_t> configErr;  // in the only settings key
+            const char* storedPort;                  // null: nothing stored
+        } rows[] = {
+            {"declined", {false}, {}, O::kDeclined, {Ok(kTestDeclinedMessage)}, {}, {}, 1, nullptr},
+            {"invalid the second time", {true}, {}, O::kInvalid, {Ok("E-Mailは省略できません。")},
+             {}, {}, std::nullopt, nullptr},
+            {"failed", {true}, {Failed(ERR_TLS)}, O::kFailed, {failedBox}, {}, {" 587x"}, 1, nullptr},
+            {"cancelled", {true}, {Failed(ERR_CANCELLED)}, O::kFailed, {Ok(kTestCancelledMessage)},
+             {}, {" 587x"}, 1, nullptr},
+            {"offer taken, sent there", {true, true}, {plain, Sent()}, O::kStored,
+             {offeredBox, stored}, {"465"}, {" 587x", "465"}, 0, "465"},
+            {"offer taken, failed there too", {true, true}, {plain, plain}, O::kFailed,
+             {offeredBox, failedBox}, {"465"}, {" 587x", "465"}, 1, nullptr},
+            {"offer declined", {true, false}, {plain}, O::kFailed, {offeredBox}, {}, {" 587x"}, 1,
+             nullptr},
+            {"sent", {true}, {Sent()}, O::kStored, {stored}, {}, {" 587x"}, 0, " 587x"},
+            {"sent, store unwritable", {true}, {Sent()}, O::kStoreFailed, {"store"}, {}, {" 587x"},
+             std::nullopt, nullptr},
+        };
+        for (const auto& row : rows) {
+            qInfo("row: %s", row.name);
+            TempFolder folder;
+            QFile blocker(QString::fromStdString((folder.Path() / "blocker").string()));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            blocker.close();
+            const bool writable = row.outcome != O::kStoreFailed;
+            const std::filesystem::path storeFile =
+                folder.Path() / (writable ? "" : "blocker") / "registry.db";
+            RegistryStore store(storeFile);
+            ScriptedBoxes boxes;
+            boxes.answers = row.answers;
+            ScriptedMailCheck mailCheck;
+            mailCheck.results = row.results;
+            FormFields fields = Entered(587);
+            if (row.outcome == O::kInvalid) {
+                fields.eMail.clear();
+            }
+            QStringList written;
+            RegisterFlow flow(store, boxes, mailCheck, "465");
+            const RegisterOutcome outcome =
+                flow.Press(fields, [&written](const QString& port) { written << port; });
+
+            QCOMPARE(outcome, row.outcome);
+            QStringList shown{kAsked};
+            for (const QString& box : row.shown) {
+                shown << (box == "store" ? Ok(kStoreFailedMessage) + "\n" +
+                                               QString::fromStdString(storeFile.string())
+                                         : box);
+            }
+            QCOMPARE(boxes.shown, shown);
+            QCOMPARE(written, row.written);
+            QStringList sentPorts;
+            for (TestMailArguments arguments : mailCheck.sent) {
+                sentPorts << QString::fromStdString(arguments.portText);
+                arguments.portText = " 587x";  // else as the fields say
+                QVERIFY(arguments == TestMailArgumentsFor(*RecordFromFields(fields)));
+            }
+            QCOMPARE(sentPorts, row.sentPorts);
+            QCOMPARE(flow.TestedRecord().has_value(), !row.sentPorts.empty());
+            const std::optional<std::string> settingsPath = OnlySettingsKey(store);
+            QCOMPARE(settingsPath ? ConfigErr(store, *settingsPath) : std::nullopt, row.configErr);
+            QCOMPARE(store.OpenKey(kBrandKeyPath).has_value(), row.storedPort != nullptr);
+            if (row.storedPort != nullptr) {
+                QCOMPARE(LoadSettingsRecord(store).smtpPortNo, std::string(row.storedPort));
+            }
+        }
+    }
+
+    // A failure box is made of the result the runner gave: the advice for
+    // it below the failure line, its exchange and TLS report in the details.
+    void theFailureBoxShowsTheResultTheRunnerGave() {
+        TempFolder folder;
+        RegistryStore store(folder.Path() / "registry.db");
+        ScriptedBoxes boxes;
+        boxes.answers << true;
+        ScriptedMailCheck mailCheck;
+        TlsCertificate certificate;
+        certificate.notAfter = "2020-01-02 00:00:00 UTC";
+        const TlsReport expired{TlsProblem::kExpired, "certificate has expired", certificate};
+        mailCheck.results = {Failed(ERR_TLS, expired)};
+        RegisterFlow flow(store, boxes, mailCheck);
+        flow.Press(Entered(465));
+        QCOMPARE(boxes.boxes.size(), 2);
+        const BoxMessage& box = boxes.boxes[1].message;
+        QVERIFY2(box.more.contains(QStringLiteral("有効期限が切れています（2020-01-02")),
+                 qPrintable(box.more));
+        QCOMPARE(box.details, QStringLiteral("220 script.test\n") +
+                                  QString::fromStdString(DescribeTlsReport(expired)));
     }
 
   private:

@@ -12,7 +12,7 @@
 #include "setup/form_template.h"
 #include "setup/message_boxes.h"
 #include "setup/setup_dlg.h"
-#include "setup/test_progress_dialog.h"
+#include "setup/progress_dialog.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // smtp_session_test.cpp): a plain SMTP server where TLS from the start was expected (420), and each
 // reason a TLS handshake fails (414 with its TlsReport), against real TLS
 // servers on 127.0.0.1 (OpenSSL in the scripted server; Debian's aiosmtpd
-// for a plain port in tests/setup/test_mail_test.cpp).
+// for a plain port in tests/mailcheck/mail_check_test.cpp).
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 

@@ -2,7 +2,7 @@
 // message it accepts byte for byte, and against a scripted server for what
 // a real one will not do (a long body line, a QUIT left unanswered, a reply
 // that never comes while the owner cancels).
-#include "setup/test_mail.h"
+#include "mailcheck/mail_check.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -21,7 +21,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/smtp/blocked_in_poll.h"
 #include "tests/smtp/child_process.h"

@@ -1,4 +1,6 @@
-#include "setup/test_mail_content.h"
+// The test mail's four Shift_JIS lines and the conversions of its port,
+// security mode and body lines.
+#include "mailcheck/check_mail_content.h"
 
 #include <cctype>
 

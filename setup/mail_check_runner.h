@@ -1,5 +1,6 @@
-// Runs the test mail on a worker thread while the form waits, disabled but
-// painted, behind a modal progress window with a Cancel button.
+// What runs the test mail for the register flow: the small interface, and
+// the form's runner, which sends it on a worker thread while the form waits,
+// disabled but painted, behind a modal progress window with a Cancel button.
 #pragma once
 
 #include <QObject>
@@ -7,14 +8,26 @@
 #include <functional>
 #include <thread>
 
-#include "setup/test_mail.h"
+#include "mailcheck/mail_check.h"
 
 class QWidget;
 class TestProgressDialog;
 
-class TestMailRunner final : public QObject {
+// Sends one test mail and tells what became of it. Tests script it.
+class MailCheckRunner {
   public:
-    explicit TestMailRunner(QObject* parent = nullptr) : QObject(parent) {}
+    virtual ~MailCheckRunner() = default;
+    // SendTestMail's result for `arguments`: every failure, a Cancel
+    // included (419), is a result of 1 with its code; raises nothing but
+    // std::bad_alloc.
+    virtual TestMailResult Run(const TestMailArguments& arguments) = 0;
+};
+
+class TestMailRunner final : public QObject, public MailCheckRunner {
+  public:
+    // The progress window is owned by `owner` (may be null) and every run
+    // gets `options` (see the three-argument Run).
+    explicit TestMailRunner(QWidget* owner = nullptr, TestMailOptions options = {});
     // Waits for a worker still running: after Cancel it only has to notice
     // (a host-name lookup in progress cannot be woken).
     ~TestMailRunner() override;
@@ -32,6 +45,10 @@ class TestMailRunner final : public QObject {
     // progress window shows them); the rest is passed on.
     TestMailResult Run(QWidget* owner, const TestMailArguments& arguments,
                        const TestMailOptions& options);
+    // The same with the owner and options given at construction.
+    TestMailResult Run(const TestMailArguments& arguments) override {
+        return Run(m_owner, arguments, m_options);
+    }
 
     // The progress window of the run in progress; null between runs.
     TestProgressDialog* Progress() const { return m_dialog; }
@@ -43,6 +60,8 @@ class TestMailRunner final : public QObject {
     // Runs `call` on this object's thread, from any thread.
     void Post(std::function<void()> call);
 
+    QWidget* m_owner;
+    TestMailOptions m_options;
     std::thread m_worker;
     std::uint64_t m_run = 0;
     TestProgressDialog* m_dialog = nullptr;

@@ -1,9 +1,16 @@
 // The test mail: one mail through the user's own SMTP server with the
 // settings just entered, which proves them before they are stored.
 //
-// A unit of its own below the form (library wakebell_test_mail): it uses
-// the SMTP client and nothing of Qt or of the settings store, so the form,
-// its tests and the benchmarks send the very same mail.
+// The mail check is a library of its own below the form (mailcheck/,
+// wakebell_mailcheck): it uses the SMTP client and nothing of Qt, of the
+// settings store or of the form, so the form, its tests and the benchmarks
+// send the very same mail.
+//
+// Errors: SendTestMail reports every failure in its TestMailResult, as the
+// ECSmtp code the client raised (ERR_NONE and result 0 on success) with the
+// server's last reply, the stage reached, the exchange and what TLS learnt;
+// no ECSmtp leaves it, only std::bad_alloc. The text form returns the same
+// result's 0 or 1, and each writes one report line to options.report.
 #pragma once
 
 #include <chrono>
@@ -42,7 +49,7 @@ struct SenderAddress {
 
 // Where the body lines come from.
 struct TestMailBody {
-    // The four test lines (test_mail_content.h).
+    // The four test lines (check_mail_content.h).
     static TestMailBody TestLines() { return {}; }
     // Every line of the text file at path, without its line end; a file
     // that cannot be read is 404.

@@ -1,4 +1,5 @@
-#include "setup/test_failure_box.h"
+// Builds the failed test's message box and shows its exchange as text.
+#include "setup/failure_box.h"
 
 #include <array>
 #include <cstdio>
@@ -33,20 +34,6 @@ bool IsControl(unsigned char byte) {
 }
 
 }  // namespace
-
-TestFailureFacts FactsOfFailedTest(const TestMailResult& result, const QString& host,
-                                   const QString& portText, std::string_view implicitTlsPort) {
-    TestFailureFacts facts;
-    facts.code = result.code;
-    facts.lastReply = result.lastReply;
-    facts.mechanisms = result.mechanisms;
-    facts.tls = result.tls;
-    facts.host = host.toStdString();
-    facts.portText = portText.toStdString();
-    facts.startTlsAfterPlainGreeting = result.startTlsAfterPlainGreeting;
-    facts.implicitTlsPort = implicitTlsPort;
-    return facts;
-}
 
 BoxMessage TestFailureBox(const TestMailResult& result, const FailureAdvice& advice,
                           const QString& question) {

@@ -1,11 +1,13 @@
-#include "setup/test_mail.h"
+// Sends the test mail with one client, and once more with STARTTLS after a
+// plain greeting, recording the exchange and the outcome.
+#include "mailcheck/mail_check.h"
 
 #include <array>
 #include <string>
 #include <string_view>
 
-#include "setup/test_mail_content.h"
-#include "setup/test_mail_exchange.h"
+#include "mailcheck/check_mail_content.h"
+#include "mailcheck/exchange_record.h"
 
 namespace {
 

@@ -7,16 +7,9 @@
 #include <QString>
 #include <string_view>
 
+#include "mailcheck/mail_check.h"
 #include "setup/failure_advice.h"
 #include "setup/message_boxes.h"
-#include "setup/test_mail.h"
-
-// The facts the advice is chosen from: the result's code, last reply,
-// mechanisms, TLS report and whether it went on with STARTTLS, with the
-// SMTP-Server and SMTP-PortNo texts as typed and the port offered for TLS
-// from the first byte.
-TestFailureFacts FactsOfFailedTest(const TestMailResult& result, const QString& host,
-                                   const QString& portText, std::string_view implicitTlsPort);
 
 // The box for `result` and `advice`:
 //   text     kTestFailedMessage; for a Cancel (advice.settingsAtFault

@@ -1,4 +1,5 @@
-#include "setup/test_mail_exchange.h"
+// Keeps a test mail's exchange within its head and tail limits.
+#include "mailcheck/exchange_record.h"
 
 void ExchangeRecord::Add(std::string_view text) {
     if (!m_headFull && text.size() <= m_headLimit - m_head.size()) {

@@ -1,6 +1,6 @@
 // The test mail's fixed lines, the small conversions of its arguments and
 // the bounded record of its exchange.
-#include "setup/test_mail_content.h"
+#include "mailcheck/check_mail_content.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "setup/test_mail_exchange.h"
+#include "mailcheck/exchange_record.h"
 
 namespace {
 

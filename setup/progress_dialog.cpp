@@ -1,4 +1,5 @@
-#include "setup/test_progress_dialog.h"
+// The test mail's progress window and its stage lines.
+#include "setup/progress_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,4 +1,5 @@
-#include "setup/test_mail_runner.h"
+// Runs the test mail on a worker thread behind the progress window.
+#include "setup/mail_check_runner.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -7,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "setup/test_progress_dialog.h"
+#include "setup/progress_dialog.h"
 
 namespace {
 
@@ -69,6 +70,9 @@ void TestMailRunner::Post(std::function<void()> call) {
     // when the runner goes are dropped with it.
     QCoreApplication::postEvent(this, new WorkerCall(std::move(call)));
 }
+
+TestMailRunner::TestMailRunner(QWidget* owner, TestMailOptions options)
+    : m_owner(owner), m_options(std::move(options)) {}
 
 TestMailRunner::~TestMailRunner() {
     if (m_worker.joinable()) {
