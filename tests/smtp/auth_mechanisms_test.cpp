@@ -43,14 +43,14 @@ int RefusalOf(AuthExchange exchange, const std::optional<std::string>& challenge
 // sasl_test.cpp); the second checks the server's rspauth against the
 // response just sent.
 TEST(AuthMechanismsTest, DigestMd5ChecksTheChallengeAndTheServersProof) {
-    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}}, std::nullopt),
+    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}, {}}, std::nullopt),
               ERR_BAD_DIGEST_CHALLENGE);
-    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}}, "nonce=abc realm=\"r\""),
+    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}, {}}, "nonce=abc realm=\"r\""),
               ERR_BAD_DIGEST_CHALLENGE);
-    EXPECT_EQ(RefusalOf({"chris", "secret", "", 0, {}}, "nonce=\"n\""), ERR_NO_DIGEST_SERVER);
+    EXPECT_EQ(RefusalOf({"chris", "secret", "", 0, {}, {}}, "nonce=\"n\""), ERR_NO_DIGEST_SERVER);
 
     const std::string challenge = "realm=\"elwood.innosoft.com\",nonce=\"OA6MG9tEQGm2hh\"";
-    AuthExchange exchange{"chris", "secret", "127.0.0.1", 0, {}};
+    AuthExchange exchange{"chris", "secret", "127.0.0.1", 0, {}, {}};
     const AuthStep first = DigestMd5Step(exchange, challenge);
     // The proof the server must give follows from the response's cnonce.
     const std::size_t at = first.response.find("cnonce=\"") + 8;
