@@ -74,9 +74,12 @@ AuthStep DigestMd5Step(AuthExchange& exchange, const std::optional<std::string>&
     if (exchange.serverAddress.empty()) {
         throw ECSmtp(ERR_NO_DIGEST_SERVER);
     }
-    const DigestInputs inputs{
-        std::string(exchange.login), std::string(exchange.password),  parsed->realm, parsed->nonce,
-        NewDigestCnonce(exchange.random), "smtp/" + exchange.serverAddress};
+    const DigestInputs inputs{std::string(exchange.login),
+                              std::string(exchange.password),
+                              parsed->realm,
+                              parsed->nonce,
+                              NewDigestCnonce(exchange.random),
+                              "smtp/" + exchange.serverAddress};
     if (inputs.cnonce.empty()) {
         throw ECSmtp(ERR_NO_RANDOM);
     }
@@ -94,7 +97,8 @@ const AuthMechanism* ChooseAuthMechanism(const SmtpCapabilities& offer) noexcept
 }
 
 bool IsMechanismRefusal(std::int32_t code) noexcept {
-    return code != ERR_NONE &&
-           std::any_of(kAuthMechanisms.begin(), kAuthMechanisms.end(),
-                       [code](const AuthMechanism& mechanism) { return mechanism.refusal == code; });
+    return code != ERR_NONE && std::any_of(kAuthMechanisms.begin(), kAuthMechanisms.end(),
+                                           [code](const AuthMechanism& mechanism) {
+                                               return mechanism.refusal == code;
+                                           });
 }

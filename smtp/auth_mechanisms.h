@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 #include <cstddef>
 #include <cstdint>
 #include <optional>

@@ -77,7 +77,7 @@ extern int g_reply521;
 // SendMail. Process-wide: one mail at a time per process.
 extern std::string g_boundary;
 
-struct SmtpConnection;              // smtp/internal/connection.h
+struct SmtpConnection;                   // smtp/internal/connection.h
 enum class SessionState : std::uint8_t;  // smtp/internal/session_state.h
 
 class CSmtp {

@@ -56,8 +56,9 @@ void CSmtp::Authenticate(bool authenticate, const char* login, const char* passw
 }
 
 void CSmtp::RunAuthMechanism(const AuthMechanism& mechanism) {
-    AuthExchange exchange{m_login, m_password, m_link->transport.PeerAddress(), 0, {},
-                          [this](std::span<unsigned char> bytes) { return Random(bytes); }};
+    AuthExchange exchange{
+        m_login, m_password, m_link->transport.PeerAddress(),
+        0,       {},         [this](std::span<unsigned char> bytes) { return Random(bytes); }};
     const std::string command = "AUTH " + std::string(mechanism.name);
     // Nothing goes out when a line known now could not be sent later.
     if (const std::size_t known = mechanism.knownLength(exchange); known > 0) {

@@ -101,8 +101,8 @@ void SmtpLineEngine::KeepPlainReply(std::string_view start) noexcept {
     std::memcpy(m_recvBuffer.get(), start.data(), kept);
     // Only what has arrived: the server waits for a command now, and its
     // greeting came as one piece.
-    m_replyLength =
-        kept + m_transport.ReadArrived(std::span<char>(m_recvBuffer.get() + kept, kMaxChunk - kept));
+    m_replyLength = kept + m_transport.ReadArrived(
+                               std::span<char>(m_recvBuffer.get() + kept, kMaxChunk - kept));
     m_recvBuffer[m_replyLength] = '\0';
     m_replyTrailing = 0;
     m_trace.Reply({m_recvBuffer.get(), m_replyLength});

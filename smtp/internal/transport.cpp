@@ -354,7 +354,10 @@ void SmtpTransport::Write(std::string_view bytes, std::int32_t timeoutSeconds) {
         WaitFor(events, millis);
         std::size_t written = 0;
         switch (TryWrite(bytes.substr(offset), &written)) {
-            case Progress::kDone: offset += written; events = POLLOUT; break;
+            case Progress::kDone:
+                offset += written;
+                events = POLLOUT;
+                break;
             case Progress::kWantRead: events = POLLIN; break;
             case Progress::kWantWrite: events = POLLOUT; break;
         }

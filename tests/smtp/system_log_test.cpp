@@ -147,7 +147,8 @@ TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
     } cases[] = {
         {"blocks, then the end of data", SmtpDataTrace::kPerBlock, mail, mailLogged},
         {"grouped blocks, then the end of data", SmtpDataTrace::kGrouped, mail, mailLogged},
-        {"blocks, then abandoned", SmtpDataTrace::kPerBlock,
+        {"blocks, then abandoned",
+         SmtpDataTrace::kPerBlock,
          [](TracePolicy& trace) {
              trace.State("state: in transaction -> in data");
              trace.Data("secret\r\n");
@@ -158,7 +159,8 @@ TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
          },
          {"state: in transaction -> in data", "<message data: 8 bytes in 1 blocks>",
           "state: in data -> failed", "state: failed -> no socket"}},
-        {"the client's own summary", SmtpDataTrace::kSummary,
+        {"the client's own summary",
+         SmtpDataTrace::kSummary,
          [](TracePolicy& trace) {
              for (const char* block : {"abc", "def", "ghi"}) {
                  trace.Data(block);
