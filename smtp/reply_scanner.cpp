@@ -1,23 +1,5 @@
-// The reply line rule and the gathering of one reply.
+// Gathering one reply out of the chunks the server sends.
 #include "smtp/reply_scanner.h"
-
-namespace {
-
-bool IsDigit(char c) noexcept {
-    return c >= '0' && c <= '9';
-}
-
-}  // namespace
-
-ReplyLine ReadReplyLine(std::string_view line, std::size_t end) noexcept {
-    ReplyLine read{line, end, false, 0};
-    if (line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) &&
-        (line.size() == 3 || line[3] == ' ')) {
-        read.final = true;
-        read.code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-    }
-    return read;
-}
 
 ReplyScanner::State ReplyScanner::Feed(std::string_view chunk) {
     if (m_state != State::kNeedMore) {

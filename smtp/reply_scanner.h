@@ -19,7 +19,16 @@ struct ReplyLine {
 };
 
 // The rule for one line, given without its CR LF.
-ReplyLine ReadReplyLine(std::string_view line, std::size_t end) noexcept;
+inline ReplyLine ReadReplyLine(std::string_view line, std::size_t end) noexcept {
+    const auto digit = [&line](std::size_t at) { return line[at] >= '0' && line[at] <= '9'; };
+    ReplyLine read{line, end, false, 0};
+    if (line.size() >= 3 && digit(0) && digit(1) && digit(2) &&
+        (line.size() == 3 || line[3] == ' ')) {
+        read.final = true;
+        read.code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    }
+    return read;
+}
 
 // Hands fn(const ReplyLine&) each complete line of text from byte `from` on,
 // in order, up to and including the final line. A line ends at the first CR
