@@ -1,3 +1,5 @@
+// The mechanisms' builders: the steps of LOGIN, PLAIN, CRAM-MD5 and
+// DIGEST-MD5 (RFC 4954, 4616, 2195, 2831).
 #include "smtp/auth_mechanisms.h"
 
 #include <vector>
@@ -72,9 +74,12 @@ AuthStep DigestMd5Step(AuthExchange& exchange, const std::optional<std::string>&
     if (exchange.serverAddress.empty()) {
         throw ECSmtp(ERR_NO_DIGEST_SERVER);
     }
-    const DigestInputs inputs{
-        std::string(exchange.login), std::string(exchange.password),  parsed->realm, parsed->nonce,
-        NewDigestCnonce(),           "smtp/" + exchange.serverAddress};
+    const DigestInputs inputs{std::string(exchange.login),
+                              std::string(exchange.password),
+                              parsed->realm,
+                              parsed->nonce,
+                              NewDigestCnonce(exchange.random),
+                              "smtp/" + exchange.serverAddress};
     if (inputs.cnonce.empty()) {
         throw ECSmtp(ERR_NO_RANDOM);
     }
@@ -89,4 +94,11 @@ const AuthMechanism* ChooseAuthMechanism(const SmtpCapabilities& offer) noexcept
         }
     }
     return nullptr;
+}
+
+bool IsMechanismRefusal(std::int32_t code) noexcept {
+    return code != ERR_NONE && std::any_of(kAuthMechanisms.begin(), kAuthMechanisms.end(),
+                                           [code](const AuthMechanism& mechanism) {
+                                               return mechanism.refusal == code;
+                                           });
 }

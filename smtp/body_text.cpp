@@ -1,3 +1,4 @@
+// Storing and reading the body lines in their one block.
 #include "smtp/body_text.h"
 
 #include <cstring>

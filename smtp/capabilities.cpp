@@ -1,8 +1,11 @@
+// Reading an EHLO reply into SmtpCapabilities.
 #include "smtp/capabilities.h"
 
 #include <algorithm>
 #include <array>
 #include <limits>
+
+#include "smtp/reply_scanner.h"
 
 namespace {
 
@@ -125,23 +128,12 @@ bool SmtpCapabilities::Offers(std::string_view mechanism) const noexcept {
 
 SmtpCapabilities ParseCapabilities(std::string_view ehloReply) {
     SmtpCapabilities offer;
-    bool first = true;
-    for (;;) {
-        const std::size_t crlf = ehloReply.find("\r\n");
-        if (crlf == std::string_view::npos) {
-            break;  // no line, or one cut short
-        }
-        const std::string_view line = ehloReply.substr(0, crlf);
-        ehloReply.remove_prefix(crlf + 2);
+    bool first = true;  // the first line names the server and carries nothing
+    ForEachReplyLine(ehloReply, [&offer, &first](const ReplyLine& line) {
         if (!first) {
-            ReadLine(offer, line);
+            ReadLine(offer, line.text);
         }
         first = false;
-        const bool final = line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) &&
-                           IsDigit(line[2]) && (line.size() == 3 || line[3] == ' ');
-        if (final) {
-            break;
-        }
-    }
+    });
     return offer;
 }

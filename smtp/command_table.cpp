@@ -1,3 +1,4 @@
+// Looking up a command's row in the command table.
 #include "smtp/command_table.h"
 
 const SmtpCommandRow* LookupCommand(SmtpCommand command) noexcept {

@@ -1,3 +1,4 @@
+// Building the data stream's body lines and attachment parts as text.
 #include "smtp/data_stream.h"
 
 #include <algorithm>

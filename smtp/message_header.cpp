@@ -1,3 +1,5 @@
+// Composing the message header's lines: addresses, encoded words, Date,
+// Message-ID and the MIME lines.
 #include "smtp/message_header.h"
 
 #include <algorithm>

@@ -1,19 +1,63 @@
-// Reading SMTP replies out of the chunks the server sends. No I/O here: the
-// client feeds what it receives.
+// Reading SMTP replies: the one rule for a reply's lines and its final
+// line, and gathering a reply out of the chunks the server sends. No I/O
+// here: the client feeds what it receives.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-// Gathers the chunks of one reply until its final line has arrived.
-//
-// A line ends at the first CR immediately followed by LF; a line whose CR LF
-// has not arrived yet is not a line. The final line is a complete line of at
-// least five bytes that begins with three decimal digits followed by a space
-// or by the CR LF itself (RFC 5321, 4.2: "250 OK", "250"); every other line
-// ("250-SIZE", blank, short, not starting with digits) is a continuation.
-// Lines ending in a lone LF never end a reply.
+// One complete line of a reply.
+struct ReplyLine {
+    std::string_view text;  // without its CR LF
+    std::size_t end = 0;    // where the next line begins
+    // The reply's final line (RFC 5321, 4.2: "250 OK", "250"): three
+    // decimal digits followed by a space or by the CR LF itself.
+    bool final = false;
+    int code = 0;  // the final line's three digits; 0 for any other line
+};
+
+// The rule for one line, given without its CR LF.
+inline ReplyLine ReadReplyLine(std::string_view line, std::size_t end) noexcept {
+    const auto digit = [&line](std::size_t at) { return line[at] >= '0' && line[at] <= '9'; };
+    ReplyLine read{line, end, false, 0};
+    if (line.size() >= 3 && digit(0) && digit(1) && digit(2) &&
+        (line.size() == 3 || line[3] == ' ')) {
+        read.final = true;
+        read.code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    }
+    return read;
+}
+
+// Hands fn(const ReplyLine&) each complete line of text from byte `from` on,
+// in order, up to and including the final line. A line ends at the first CR
+// immediately followed by LF; bytes after the last CR LF are no line yet,
+// and lines ending in a lone LF never end a reply. searchFrom, when above
+// from, is where the first line's CR LF is looked for (the caller knows
+// none begins earlier). Returns where the first line not handed over
+// begins: past the final line, or at the incomplete rest.
+template <typename LineFn>
+std::size_t ForEachReplyLine(std::string_view text, LineFn&& fn, std::size_t from = 0,
+                             std::size_t searchFrom = 0) {
+    std::size_t search = std::max(from, searchFrom);
+    for (;;) {
+        const std::size_t crlf = text.find("\r\n", search);
+        if (crlf == std::string_view::npos) {
+            return from;
+        }
+        const ReplyLine line = ReadReplyLine(text.substr(from, crlf - from), crlf + 2);
+        from = search = line.end;
+        fn(line);
+        if (line.final) {
+            return from;
+        }
+    }
+}
+
+// Gathers the chunks of one reply until its final line has arrived
+// (ForEachReplyLine); every other line ("250-SIZE", blank, short, not
+// starting with digits) is a continuation.
 class ReplyScanner {
   public:
     enum class State { kNeedMore, kComplete, kTooLong };

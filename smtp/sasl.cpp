@@ -1,3 +1,5 @@
+// The SASL responses: PLAIN's message, HMAC-MD5 and CRAM-MD5, and
+// DIGEST-MD5's challenge reading and response.
 #include "smtp/sasl.h"
 
 #include <openssl/rand.h>
@@ -252,10 +254,10 @@ std::string EscapeQuotedString(std::string_view value) {
     return escaped;
 }
 
-std::string NewDigestCnonce() {
-    std::array<unsigned char, 16> random{};
-    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
+std::string NewDigestCnonce(const SmtpRandom& random) {
+    std::array<unsigned char, 16> bytes{};
+    if (random ? !random(bytes) : RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
         return {};
     }
-    return LowerHex(random);
+    return LowerHex(bytes);
 }

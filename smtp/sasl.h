@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "smtp/client_hooks.h"
+
 // AUTH PLAIN's message (RFC 4616) with an empty authorization identity:
 // NUL, login, NUL, password.
 std::string PlainMessage(std::string_view login, std::string_view password);
@@ -77,6 +79,7 @@ std::string DigestMd5Response(const DigestInputs& inputs);
 // `"` and `\` preceded by a backslash.
 std::string EscapeQuotedString(std::string_view value);
 
-// A fresh client nonce: 128 random bits from OpenSSL's RAND_bytes in
-// lowercase hexadecimal. Empty when the generator fails.
-std::string NewDigestCnonce();
+// A fresh client nonce: 128 random bits in lowercase hexadecimal, from
+// random, or from OpenSSL's RAND_bytes when random is empty. Empty when the
+// source fails.
+std::string NewDigestCnonce(const SmtpRandom& random = {});

@@ -2,25 +2,25 @@
 //
 // CSmtp carries one mail to one server. The owner configures it, and
 // OpenSession connects, secures (STARTTLS or TLS from the start), greets,
-// says EHLO and logs in when the server offers AUTH. Every failure raises
-// ECSmtp with one code (smtp/smtp_error.h); a connection step that fails
-// closes what it opened before the exception leaves the client. SendMail
-// then carries the envelope, the header (smtp/message_header.h), the body
-// lines and any attachments (smtp/data_stream.h) on that connection.
+// says EHLO and logs in when the server offers AUTH. SendMail then carries
+// the envelope, the header (smtp/message_header.h), the body lines and any
+// attachments (smtp/data_stream.h) on that connection.
+//
+// The error model (smtp/smtp_error.h): every failure raises ECSmtp, a
+// std::exception, with one code; nothing returns an error value. A
+// connection step that fails closes what it opened before the exception
+// leaves the client, and the error that leaves is the first one raised.
 //
 // Replies are judged where a refusal would otherwise pass for success:
 //   greeting not 2xx -> 401, EHLO not 2xx -> 301, STARTTLS not 220 -> 413
-//   (also when bytes follow that reply: they came in clear text, RFC 3207),
-//   AUTH command or LOGIN user-name line not 334 -> 303 LOGIN, 302 PLAIN,
-//   304 CRAM-MD5, 305 DIGEST-MD5; a CRAM-MD5 challenge empty or not base64
-//   -> 304; a DIGEST-MD5 challenge not base64 or not RFC 2831's list of
-//   pairs with one nonce -> 207; DIGEST-MD5 response not 334, or the
-//   server's second challenge not base64 pairs or its rspauth not the value
-//   the password gives -> 306;
-//   the last reply of any mechanism not 235 -> 406; MAIL FROM not 250 ->
-//   300 (521 included), RCPT TO not 250 or 251 -> 309, DATA not 354 -> 307,
-//   the end of data not 250 -> 310. A 521 reply anywhere also sets
-//   g_reply521. QUIT's reply is never judged.
+//   (also when bytes follow that reply: they came in clear text, RFC 3207);
+//   the login runs the first mechanism of kAuthMechanisms the server offers
+//   (smtp/auth_mechanisms.h): its AUTH line not answered 334 -> the row's
+//   refusal code, a line of the exchange or a challenge its builder refuses
+//   -> the code the builder names, the last reply not 235 -> 406;
+//   MAIL FROM not 250 -> 300 (521 included), RCPT TO not 250 or 251 -> 309,
+//   DATA not 354 -> 307, the end of data not 250 -> 310. A 521 reply
+//   anywhere also sets g_reply521. QUIT's reply is never judged.
 //
 // TLS always verifies the server: the system's trusted certificates (which
 // honour SSL_CERT_FILE and SSL_CERT_DIR), the host name or IP address given
@@ -31,10 +31,11 @@
 // 420. GetTlsReport then says which check failed and shows the server's
 // certificate.
 //
-// The connection's state (the states listed at SmtpTraceSink) is kept in
-// one place (smtp/internal/connection.h); whether QUIT is owed and whether the
-// connection can still be used are read from it alone, and every change of
-// it is traced (SmtpTraceSink).
+// The session's state (the states listed at SmtpTraceSink) is kept in one
+// place, CSmtp's m_state with its one setter; whether QUIT is owed and
+// whether the connection can still be used are read from it alone, and
+// every change of it is traced (SmtpTraceSink). The connection under it
+// (smtp/internal/connection.h) moves bytes and knows no SMTP reply.
 //
 // One object serves one thread and one connection.
 #pragma once
@@ -42,8 +43,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -53,7 +52,9 @@
 
 #include "smtp/body_text.h"
 #include "smtp/capabilities.h"
+#include "smtp/client_hooks.h"
 #include "smtp/command_table.h"
+#include "smtp/limits.h"
 #include "smtp/message_header.h"
 #include "smtp/smtp_abort.h"
 #include "smtp/smtp_error.h"
@@ -76,60 +77,8 @@ extern int g_reply521;
 // SendMail. Process-wide: one mail at a time per process.
 extern std::string g_boundary;
 
-// Where the client reads the calendar time for the Date line; a value not
-// above 0 means the clock failed (409).
-using SmtpClock = std::function<std::time_t()>;
-
-// Where the client takes the random bytes of each Message-ID: fills bytes
-// (kMessageIdRandomBytes of them) and returns true, or returns false when it
-// cannot (421).
-using SmtpRandom = std::function<bool(std::span<unsigned char> bytes)>;
-
-// Size of each of the two text buffers, terminating NUL included.
-inline constexpr std::size_t kSmtpBufferSize = 10240;
-
-// Receives every transmitted text, every complete reply and every change of
-// the connection's state. Lines that carry a user name, a password or a SASL
-// response arrive with that payload replaced by kTraceCredentialMarker. A
-// change of state is one text "state: <from> -> <to>", such as
-// "state: greeted -> logging in"; the states are no socket, connecting,
-// connected, securing, secured, greeted, logging in, ready, in transaction,
-// in data, closing and failed. A failed TLS handshake is one text
-// "tls: <problem>: <detail>\r\n" (TlsProblemName and TlsReport::detail of
-// smtp/tls_report.h), such as "tls: expired: certificate has expired".
-// What a sink throws is dropped: the trace never changes the exchange.
-using SmtpTraceSink = std::function<void(std::string_view text)>;
-inline constexpr std::string_view kTraceCredentialMarker = "<credentials hidden>";
-inline constexpr std::string_view kTraceStatePrefix = "state: ";
-inline constexpr std::string_view kTraceTlsPrefix = "tls: ";
-
-// The system log at debug priority, user facility, through its socket
-// /dev/log. Each call gives a sink of its own; a sink that cannot reach the
-// log (no /dev/log, or it stops taking records) stops trying, so an absent
-// log costs one connect attempt, not one per record. Message data never
-// reaches the log, whatever DataTrace mode the sink is given with: each
-// mail's data becomes one "<message data: N bytes in M blocks>" line (the
-// log persists, and other administrators may read it).
-SmtpTraceSink SystemLogTraceSink();
-
-// What the client is about to do, for an owner that shows progress. Each
-// stage is announced once as it begins, on the client's thread:
-// kConnecting before the host is looked up, kSecuring before a TLS
-// handshake (from the start or after STARTTLS), kLoggingIn once the login
-// and password are known to be there (before a mechanism is chosen, so also
-// when 417 follows), kSending before MAIL FROM, kClosing before QUIT.
-enum class SmtpStage { kConnecting, kSecuring, kLoggingIn, kSending, kClosing };
-using SmtpStageSink = std::function<void(SmtpStage stage)>;
-
-// A place to connect to: a dotted IPv4 address (a name is looked up as a
-// server name is) and a port (0 as for SetServer).
-struct SmtpEndpoint {
-    std::string ipv4;
-    std::uint16_t port = 0;
-    friend bool operator==(const SmtpEndpoint&, const SmtpEndpoint&) = default;
-};
-
-class SmtpConnection;  // smtp/internal/connection.h
+struct SmtpConnection;                   // smtp/internal/connection.h
+enum class SessionState : std::uint8_t;  // smtp/internal/session_state.h
 
 class CSmtp {
   public:
@@ -179,8 +128,8 @@ class CSmtp {
     // services database's "mail" port, else 25), secures the connection as
     // security says (SECURITY_KEEP keeps SetSecurity's choice), reads the
     // greeting, says EHLO (again after STARTTLS) and, when authenticate is
-    // true and the server offers AUTH, logs in with the first of LOGIN,
-    // PLAIN, CRAM-MD5, DIGEST-MD5 that the server offers (417 when none).
+    // true and the server offers AUTH, logs in with the first mechanism of
+    // kAuthMechanisms that the server offers (417 when none).
     // The EHLO reply is read once (smtp/capabilities.h): STARTTLS and AUTH
     // count only as a line's keyword, mechanisms only on an AUTH line.
     // A non-null login or password replaces the configured one first; an
@@ -193,8 +142,9 @@ class CSmtp {
     // 414 TLS or verification, 420 an SMTP reply where TLS from the start
     // expected its first record (that reply becomes the last reply), 416
     // STARTTLS not offered, 210 a line too long for the send buffer, 418 a
-    // reply without end, 207/208 DIGEST-MD5 (and 421 when no random client
-    // nonce can be made), 419 once the owner's abort fires (SetAbort), and
+    // reply without end, the codes the mechanisms' builders raise for a
+    // challenge they refuse or a response they cannot make (smtp/
+    // auth_mechanisms.h), 419 once the owner's abort fires (SetAbort), and
     // the reply codes listed at the top.
     //
     // Each reply must arrive whole within its command's receive time-out
@@ -267,7 +217,7 @@ class CSmtp {
     // before the end of data (or when a mail is abandoned inside its data).
     // The system log persists and other administrators may read it, so it
     // gets the summary unless an owner asks for more.
-    enum class DataTrace { kPerBlock, kGrouped, kSummary };
+    using DataTrace = SmtpDataTrace;
     void SetTraceSink(SmtpTraceSink sink, DataTrace data = DataTrace::kPerBlock);
     // Caps every wait (connect, handshake, each send) and every whole reply
     // at limit, so that tests need not wait for the command table's
@@ -280,8 +230,9 @@ class CSmtp {
     void SetConnectTo(std::optional<SmtpEndpoint> target);
     // The clock of the Date line; std::time until replaced.
     void SetClock(SmtpClock clock) { m_clock = std::move(clock); }
-    // The random source of the Message-ID; until replaced, and when random
-    // is empty, the system's CSPRNG (getrandom(2)).
+    // The random source of the Message-ID and of a DIGEST-MD5 client nonce;
+    // until replaced, and when random is empty, the system's CSPRNG
+    // (getrandom(2)).
     void SetRandom(SmtpRandom random) { m_random = std::move(random); }
     // Lets another thread end the exchange (smtp/smtp_abort.h): once abort
     // fires, every operation raises 419 and closes without QUIT. Null: none.
@@ -309,12 +260,30 @@ class CSmtp {
     bool HasSocket() const noexcept;
 
   private:
-    // The dialogue's steps over the connection layer (m_link).
+    // The session's one state setter. Traces each change as one text
+    // beginning with kTraceStatePrefix and gives the stage sink the SmtpStage
+    // that next begins (StageOf); leaving kInData ends the data's trace. A
+    // failed session stays failed until it is closed (next kNoSocket) or
+    // opened again (kConnecting); other changes out of kFailed are ignored.
+    void SetState(SessionState next) noexcept;
+    // Open and not failed: bytes may still be sent. Sending otherwise
+    // raises 400 (ERR_CONNECTION_CLOSED) before touching the socket.
+    bool Usable() const noexcept;
+    // The connection steps under the state: kConnecting to kConnected,
+    // kSecuring to kSecured, and the close to kNoSocket. A failing step
+    // leaves the session kFailed.
+    void Connect(const char* host, std::uint16_t port);
+    void StartTls();
+    void CloseConnection() noexcept;
+
+    // The dialogue's steps over the connection (m_link).
     void SendEhlo();
     void UpgradeToTls();
     void SendQuit();
     // Reads one whole reply with row's receive time-out into the receive
-    // buffer, traces it and returns its code (smtp/internal/connection.h).
+    // buffer, traces it and returns its code (smtp/internal/line_engine.h).
+    // A 421 reply (the server is closing, RFC 5321 3.8) leaves the session
+    // kFailed, as does any failure of the channel (all codes but 210).
     int ReadReply(const SmtpCommandRow& row);
     // Formats text into the send buffer; 210 when it does not fit.
     void SetSendText(std::string_view text);
@@ -323,7 +292,6 @@ class CSmtp {
     void Transmit(const SmtpCommandRow& row, std::size_t redactFrom = std::string_view::npos);
     // Traces one data block and holds it for a later, larger write.
     void QueueData(std::string_view block);
-    void FlushData();
     // SetSendText + Transmit + ReadReply; returns the reply code.
     int Command(SmtpCommand command, std::string_view text,
                 std::size_t redactFrom = std::string_view::npos);
@@ -334,6 +302,8 @@ class CSmtp {
     // The transaction's parts.
     void CheckMailTexts() const;
     void CheckAttachments() const;
+    // Fills bytes from the random source (SetRandom); false when it fails.
+    bool Random(std::span<unsigned char> bytes) const;
     // "<id@domain>" for this mail; 421 when the random source fails.
     std::string NewMessageId() const;
     void RunTransaction(std::string_view messageId);
@@ -378,6 +348,10 @@ class CSmtp {
     std::vector<std::string> m_offeredMechanisms;
     SmtpClock m_clock;
     SmtpRandom m_random;
-    // The socket, TLS, buffers, waits and the connection's one state.
+    SmtpStageSink m_stage;
+    // Where the session stands (smtp/internal/session_state.h); only
+    // SetState changes it. Zero is kNoSocket.
+    SessionState m_state{};
+    // The transport, the line engine and the trace policy.
     std::unique_ptr<SmtpConnection> m_link;
 };

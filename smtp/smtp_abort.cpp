@@ -1,3 +1,4 @@
+// The abort's event descriptor: made, fired and read.
 #include "smtp/smtp_abort.h"
 
 #include <poll.h>

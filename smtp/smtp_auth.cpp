@@ -1,14 +1,11 @@
 // SMTP AUTH (RFC 4954): choosing the mechanism and running it.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <array>
 #include <optional>
 
 #include "codec/base64.h"
 #include "smtp/auth_mechanisms.h"
 #include "smtp/internal/connection.h"
+#include "smtp/internal/session_state.h"
+#include "smtp/reply_scanner.h"
 #include "smtp/smtp.h"
 
 namespace {
@@ -20,19 +17,6 @@ void RequireLineFits(std::size_t byteCount, std::size_t prefixLength = 0) {
     if (prefixLength + encoded + 2 > kSmtpBufferSize - 1) {
         throw ECSmtp(ERR_COMMAND_TOO_LONG);
     }
-}
-
-// The dotted IPv4 address socket is connected to; empty when unknown.
-std::string PeerAddress(int socket) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    std::array<char, INET_ADDRSTRLEN> dotted{};
-    if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.sin_family != AF_INET ||
-        inet_ntop(AF_INET, &peer.sin_addr, dotted.data(), dotted.size()) == nullptr) {
-        return {};
-    }
-    return dotted.data();
 }
 
 std::string EncodedLine(std::string_view bytes, std::string_view prefix = {}) {
@@ -62,7 +46,7 @@ void CSmtp::Authenticate(bool authenticate, const char* login, const char* passw
     if (m_password.empty()) {
         throw ECSmtp(ERR_NO_PASSWORD);
     }
-    m_link->SetState(SessionState::kLoggingIn);
+    SetState(SessionState::kLoggingIn);
     // A fixed order of preference; the server's order plays no part.
     const AuthMechanism* mechanism = ChooseAuthMechanism(m_capabilities);
     if (mechanism == nullptr) {
@@ -72,7 +56,9 @@ void CSmtp::Authenticate(bool authenticate, const char* login, const char* passw
 }
 
 void CSmtp::RunAuthMechanism(const AuthMechanism& mechanism) {
-    AuthExchange exchange{m_login, m_password, PeerAddress(m_link->Descriptor()), 0, {}};
+    AuthExchange exchange{
+        m_login, m_password, m_link->transport.PeerAddress(),
+        0,       {},         [this](std::span<unsigned char> bytes) { return Random(bytes); }};
     const std::string command = "AUTH " + std::string(mechanism.name);
     // Nothing goes out when a line known now could not be sent later.
     if (const std::size_t known = mechanism.knownLength(exchange); known > 0) {
@@ -101,13 +87,17 @@ void CSmtp::RunAuthMechanism(const AuthMechanism& mechanism) {
 
 std::optional<std::string> CSmtp::ReadChallenge() const {
     // RFC 4954, 4: "334" SP base64 CRLF, on one line.
-    const std::string_view reply(m_link->LastReply(), m_link->LastReplyLength());
-    const std::size_t end = reply.find("\r\n");
-    if (end == 3) {
-        return std::string();  // "334" alone: an empty challenge
-    }
-    if (end == std::string_view::npos || end < 4 || reply[3] != ' ') {
-        return std::nullopt;
-    }
-    return Base64DecodeStrict(reply.substr(4, end - 4));
+    std::optional<std::string> challenge;
+    bool first = true;
+    ForEachReplyLine({m_link->lines.LastReply(), m_link->lines.LastReplyLength()},
+                     [&challenge, &first](const ReplyLine& line) {
+                         if (first && line.final) {
+                             // "334" alone: an empty challenge
+                             challenge = line.text.size() == 3
+                                             ? std::string()
+                                             : Base64DecodeStrict(line.text.substr(4));
+                         }
+                         first = false;
+                     });
+    return challenge;
 }

@@ -5,14 +5,14 @@
 #include <array>
 
 #include "smtp/internal/connection.h"
+#include "smtp/internal/session_state.h"
 #include "smtp/internal/system_log.h"
 #include "smtp/smtp.h"
 
 int g_reply521 = 0;
 
 SmtpTraceSink SystemLogTraceSink() {
-    auto writer = std::make_shared<SystemLogWriter>();
-    return [writer](std::string_view text) { writer->Record(text); };
+    return SystemLogSink(std::make_shared<SystemLogWriter>());
 }
 
 CSmtp::CSmtp() : m_link(std::make_unique<SmtpConnection>()) {
@@ -81,30 +81,27 @@ std::string_view CSmtp::GetBodyLine(std::uint32_t index) const {
 }
 
 void CSmtp::SetTraceSink(SmtpTraceSink sink, DataTrace data) {
-    m_link->SetTraceSink(std::move(sink), data);
+    m_link->trace.SetSink(std::move(sink), data);
 }
 void CSmtp::SetWaitLimit(std::chrono::milliseconds limit) noexcept {
-    m_link->SetWaitLimit(limit);
+    m_link->transport.SetWaitLimit(limit);
 }
 void CSmtp::SetConnectTo(std::optional<SmtpEndpoint> target) {
-    m_link->SetConnectTo(std::move(target));
+    m_link->transport.SetConnectTo(std::move(target));
 }
 void CSmtp::SetAbort(std::shared_ptr<const SmtpAbort> abort) noexcept {
-    m_link->SetAbort(std::move(abort));
+    m_link->transport.SetAbort(std::move(abort));
 }
 void CSmtp::SetStageSink(SmtpStageSink sink) {
-    m_link->SetStageSink(std::move(sink));
+    m_stage = std::move(sink);
 }
 
 const char* CSmtp::GetLastReply() const noexcept {
-    return m_link->LastReply();
+    return m_link->lines.LastReply();
 }
 const TlsReport& CSmtp::GetTlsReport() const noexcept {
-    return m_link->GetTlsReport();
-}
-bool CSmtp::QuitOwed() const noexcept {
-    return m_link->QuitOwed();
+    return m_link->transport.GetTlsReport();
 }
 bool CSmtp::HasSocket() const noexcept {
-    return m_link->HasSocket();
+    return m_link->transport.HasSocket();
 }

@@ -1,3 +1,4 @@
+// The English text of each error code.
 #include "smtp/smtp_error.h"
 
 namespace {

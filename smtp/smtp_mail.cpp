@@ -12,6 +12,7 @@
 #include "codec/base64.h"
 #include "smtp/data_stream.h"
 #include "smtp/internal/connection.h"
+#include "smtp/internal/session_state.h"
 #include "smtp/smtp.h"
 
 std::string g_boundary = "__WAKEBELL__TEXT__BOUNDARY__";
@@ -182,9 +183,13 @@ void CSmtp::CheckAttachments() const {
     }
 }
 
+bool CSmtp::Random(std::span<unsigned char> bytes) const {
+    return m_random ? m_random(bytes) : SystemRandom(bytes);
+}
+
 std::string CSmtp::NewMessageId() const {
     std::array<unsigned char, kMessageIdRandomBytes> random{};
-    if (!(m_random ? m_random(random) : SystemRandom(random))) {
+    if (!Random(random)) {
         throw ECSmtp(ERR_NO_RANDOM);
     }
     return MessageIdText(random, MessageIdDomain(m_senderAddress, m_server));
@@ -200,13 +205,13 @@ void CSmtp::SendMail() {
         OpenSession(m_server.c_str(), m_port, SECURITY_KEEP, m_authenticate, nullptr, nullptr);
     }
     try {
-        m_link->SetState(SessionState::kInTransaction);
+        SetState(SessionState::kInTransaction);
         RunTransaction(messageId);
     } catch (const ECSmtp&) {
         AbandonTransaction();
         throw;
     } catch (...) {
-        m_link->SetState(SessionState::kFailed);  // e.g. std::bad_alloc: say nothing more
+        SetState(SessionState::kFailed);  // e.g. std::bad_alloc: say nothing more
         AbandonTransaction();
         throw;
     }
@@ -241,7 +246,7 @@ void CSmtp::RunTransaction(std::string_view messageId) {
     if (Command(CMD_DATA, "DATA\r\n") != 354) {
         throw ECSmtp(ERR_REPLY_DATA);
     }
-    m_link->SetState(SessionState::kInData);
+    SetState(SessionState::kInData);
 
     std::string block;
     ComposeHeader(block, messageId, encoding);
@@ -272,10 +277,11 @@ void CSmtp::RunTransaction(std::string_view messageId) {
                                     : "\r\n--" + std::string(kAttachmentBoundary) + "--\r\n");
 
     const SmtpCommandRow& end = *LookupCommand(CMD_DATA_END);
+    m_link->trace.DataEnded();
     SetSendText("\r\n.\r\n");
     Transmit(end);
     const int code = ReadReply(end);
-    m_link->SetState(SessionState::kReady);
+    SetState(SessionState::kReady);
     if (code != 250) {
         throw ECSmtp(ERR_MESSAGE_BODY);
     }

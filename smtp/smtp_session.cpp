@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "smtp/internal/connection.h"
+#include "smtp/internal/session_state.h"
 #include "smtp/smtp.h"
 
 bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity security,
@@ -11,15 +12,15 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
     if (HasSocket()) {
         CloseSession();  // one connection at a time; never leak the one open
     }
-    m_link->ClearReply();
+    m_link->lines.ClearReply();
     m_offeredMechanisms.clear();
     try {
-        m_link->Open(host, port);
+        Connect(host, port);
         if (security != SECURITY_KEEP) {
             m_security = security;
         }
         if (m_security == SECURITY_TLS) {
-            m_link->StartTls();
+            StartTls();
         }
         if (ReadReply(*LookupCommand(CMD_GREETING)) / 100 != 2) {
             throw ECSmtp(ERR_SERVER_NOT_READY);
@@ -30,17 +31,17 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
             SendEhlo();
         }
         Authenticate(authenticate, login, password);
-        m_link->SetState(SessionState::kReady);
+        SetState(SessionState::kReady);
     } catch (const ECSmtp&) {
         // RFC 4954 4: a server that answers 530 wants nothing before its
         // condition is met, QUIT included.
         if (std::strncmp(GetLastReply(), "530", 3) == 0) {
-            m_link->SetState(SessionState::kFailed);
+            SetState(SessionState::kFailed);
         }
         Shutdown();
         throw;
     } catch (...) {
-        m_link->SetState(SessionState::kFailed);
+        SetState(SessionState::kFailed);
         Shutdown();
         throw;
     }
@@ -49,18 +50,18 @@ bool CSmtp::OpenSession(const char* host, std::uint16_t port, SmtpSecurity secur
 
 void CSmtp::CloseSession() {
     std::optional<ECSmtp> quitFailure;
-    if (m_link->QuitOwed()) {
+    if (QuitOwed()) {
         try {
             SendQuit();
         } catch (const ECSmtp& failure) {
             quitFailure = failure;
         } catch (...) {
-            m_link->Close();
+            CloseConnection();
             m_capabilities = {};
             throw;
         }
     }
-    m_link->Close();
+    CloseConnection();
     m_capabilities = {};
     if (quitFailure) {
         throw *quitFailure;
@@ -68,13 +69,13 @@ void CSmtp::CloseSession() {
 }
 
 void CSmtp::Shutdown() noexcept {
-    if (m_link->QuitOwed()) {
+    if (QuitOwed()) {
         try {
             SendQuit();
         } catch (...) {
             // The failure that brought us here is the one to report.
         }
     }
-    m_link->Close();
+    CloseConnection();
     m_capabilities = {};
 }

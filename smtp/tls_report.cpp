@@ -1,3 +1,5 @@
+// Naming the TLS problems, mapping verification results to them, and
+// telling a plain SMTP reply by its first bytes.
 #include "smtp/tls_report.h"
 
 #include <openssl/x509_vfy.h>

@@ -1,3 +1,5 @@
+// Reading the server certificate's names, issuer and dates for the TLS
+// report.
 #include "smtp/internal/certificate_info.h"
 
 #include <openssl/asn1.h>

@@ -1,3 +1,4 @@
+// Watching a handshake and reporting why it failed.
 #include "smtp/internal/handshake_report.h"
 
 #include <openssl/err.h>

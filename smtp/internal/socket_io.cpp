@@ -1,3 +1,4 @@
+// Bounded waits on a socket with poll(2), and the SIGPIPE guard.
 #include "smtp/internal/socket_io.h"
 
 #include <array>

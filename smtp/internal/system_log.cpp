@@ -1,3 +1,5 @@
+// Records for the system log over its datagram socket, and the trace sink
+// that feeds them.
 #include "smtp/internal/system_log.h"
 
 #include <errno.h>
@@ -8,12 +10,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#include "smtp/smtp.h"
 
 namespace {
 
@@ -22,47 +21,26 @@ constexpr std::size_t kMaxFrame = 256;
 
 }  // namespace
 
-std::string DataSummary(std::uint64_t bytes, std::uint64_t blocks) {
-    std::array<char, 96> line{};
-    const int length =
-        std::snprintf(line.data(), line.size(),
-                      "<message data: %" PRIu64 " bytes in %" PRIu64 " blocks>", bytes, blocks);
-    return length > 0 ? std::string(line.data(),
-                                    std::min(static_cast<std::size_t>(length), line.size() - 1))
-                      : std::string();
-}
-
-void SystemLogWriter::Record(std::string_view text) noexcept {
-    const auto flushSummary = [this] {
-        if (m_dataBlocks != 0) {
-            try {
-                Write(DataSummary(m_dataBytes, m_dataBlocks));
-            } catch (...) {
-                // Only std::string's allocation can throw; the line is lost.
-            }
-        }
-        m_dataBytes = 0;
-        m_dataBlocks = 0;
-    };
-    if (text.starts_with(kTraceStatePrefix)) {
-        if (m_inData) {
-            flushSummary();  // data abandoned
-        }
-        m_inData = text.ends_with("-> in data");
-    } else if (m_inData) {
-        if (text == "\r\n.\r\n") {  // the end of data; its reply follows
-            flushSummary();
-            m_inData = false;
-        } else if (text.starts_with("<message data: ")) {
-            m_dataBytes = 0;
-            m_dataBlocks = 0;
-        } else {
-            m_dataBytes += text.size();
-            ++m_dataBlocks;
-            return;
+void SystemLogWriter::Record(const TraceEvent& event) noexcept {
+    if (event.dataBlocks != 0) {
+        try {
+            Write(DataSummary(event.dataBytes, event.dataBlocks));
+        } catch (...) {
+            // Only std::string's allocation can throw; the line is lost.
         }
     }
-    Write(text);
+    if (event.kind != TraceKind::kData) {
+        Write(event.text);
+    }
+}
+
+SmtpTraceSink SystemLogSink(std::shared_ptr<SystemLogWriter> writer) {
+    return [writer = std::move(writer)](std::string_view text) {
+        const TraceEvent* handed = TraceEventBeingHanded();
+        TraceEvent event = handed != nullptr ? *handed : TraceEvent{};
+        event.text = text;  // what the owner's sink handed on
+        writer->Record(event);
+    };
 }
 
 SystemLogWriter::SystemLogWriter(std::string path)

@@ -13,9 +13,7 @@
 #include <string>
 #include <string_view>
 
-// "<message data: N bytes in M blocks>", the one trace text of a mail's data
-// where the text itself is not traced.
-std::string DataSummary(std::uint64_t bytes, std::uint64_t blocks);
+#include "smtp/internal/trace_policy.h"
 
 class SystemLogWriter {
   public:
@@ -30,13 +28,12 @@ class SystemLogWriter {
     // kMaxText bytes. Never blocks (a full log drops the record) and never
     // fails.
     void Write(std::string_view text) noexcept;
-    // One text of the client's trace, as the default sink hands it over.
-    // Message data (the texts between the state changes into and out of
-    // "in data") is never written, only counted, and one DataSummary line
-    // takes its place before the end of data (or when the data is
-    // abandoned); a summary the client made itself passes as it is. So the
-    // log gets no message text whatever DataTrace mode an owner forwards.
-    void Record(std::string_view text) noexcept;
+    // One event of the client's trace (smtp/internal/trace_policy.h).
+    // Message data (kData) is never written; an event that carries the
+    // tally of a mail's data is preceded by its DataSummary line, and a
+    // summary the client made itself passes as it is. So the log gets no
+    // message text whatever SmtpDataTrace mode an owner forwards.
+    void Record(const TraceEvent& event) noexcept;
     // True once the writer has given up.
     bool GaveUp() const noexcept { return m_gaveUp; }
 
@@ -48,8 +45,10 @@ class SystemLogWriter {
     std::string m_path;
     int m_socket = -1;
     bool m_gaveUp = false;
-    bool m_inData = false;  // Record: between "-> in data" and the next change
-    std::uint64_t m_dataBytes = 0;
-    std::uint64_t m_dataBlocks = 0;
     std::unique_ptr<char[]> m_record;  // room for the frame and kMaxText
 };
+
+// The trace sink over writer: each text goes to Record with the event the
+// client is handing at the moment (TraceEventBeingHanded), or as a kNote
+// when none is.
+SmtpTraceSink SystemLogSink(std::shared_ptr<SystemLogWriter> writer);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "smtp/sasl.h"
+#include "tests/smtp/counting_random.h"
 
 namespace {
 
@@ -43,14 +44,14 @@ int RefusalOf(AuthExchange exchange, const std::optional<std::string>& challenge
 // sasl_test.cpp); the second checks the server's rspauth against the
 // response just sent.
 TEST(AuthMechanismsTest, DigestMd5ChecksTheChallengeAndTheServersProof) {
-    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}}, std::nullopt),
+    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}, {}}, std::nullopt),
               ERR_BAD_DIGEST_CHALLENGE);
-    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}}, "nonce=abc realm=\"r\""),
+    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}, {}}, "nonce=abc realm=\"r\""),
               ERR_BAD_DIGEST_CHALLENGE);
-    EXPECT_EQ(RefusalOf({"chris", "secret", "", 0, {}}, "nonce=\"n\""), ERR_NO_DIGEST_SERVER);
+    EXPECT_EQ(RefusalOf({"chris", "secret", "", 0, {}, {}}, "nonce=\"n\""), ERR_NO_DIGEST_SERVER);
 
     const std::string challenge = "realm=\"elwood.innosoft.com\",nonce=\"OA6MG9tEQGm2hh\"";
-    AuthExchange exchange{"chris", "secret", "127.0.0.1", 0, {}};
+    AuthExchange exchange{"chris", "secret", "127.0.0.1", 0, {}, {}};
     const AuthStep first = DigestMd5Step(exchange, challenge);
     // The proof the server must give follows from the response's cnonce.
     const std::size_t at = first.response.find("cnonce=\"") + 8;
@@ -76,6 +77,37 @@ TEST(AuthMechanismsTest, DigestMd5ChecksTheChallengeAndTheServersProof) {
     for (const auto& [proof, code] : proofs) {
         EXPECT_EQ(RefusalOf(exchange, proof), code) << proof.value_or("(not base64)");
     }
+}
+
+// Failure advice tells a refused mechanism from refused credentials by
+// this alone.
+TEST(AuthMechanismsTest, OnlyTheRowsRefusalsAreMechanismRefusals) {
+    const std::vector<std::pair<std::int32_t, bool>> cases = {
+        {ERR_REPLY_AUTH_LOGIN, true},
+        {ERR_REPLY_AUTH_PLAIN, true},
+        {ERR_REPLY_AUTH_CRAM_MD5, true},
+        {ERR_REPLY_AUTH_DIGEST_MD5, true},
+        {ERR_REPLY_DIGEST_MD5, false},
+        {ERR_BAD_LOGIN, false},
+        {ERR_AUTH_LOGIN_UNSUPPORTED, false},
+        {ERR_BAD_DIGEST_CHALLENGE, false},
+        {ERR_NONE, false},
+    };
+    for (const auto& [code, refusal] : cases) {
+        EXPECT_EQ(IsMechanismRefusal(code), refusal) << code;
+    }
+}
+
+// The client nonce comes from the exchange's random source when it has one.
+TEST(AuthMechanismsTest, DigestMd5TakesItsClientNonceFromTheRandomSource) {
+    AuthExchange counting{"chris", "secret", "127.0.0.1", 0, {}, CountingRandom};
+    const AuthStep first = DigestMd5Step(counting, "nonce=\"n\"");
+    EXPECT_NE(first.response.find(",cnonce=\"000102030405060708090a0b0c0d0e0f\","),
+              std::string::npos)
+        << first.response;
+    EXPECT_EQ(RefusalOf({"chris", "secret", "127.0.0.1", 0, {}, [](auto) { return false; }},
+                        "nonce=\"n\""),
+              ERR_NO_RANDOM);
 }
 
 }  // namespace

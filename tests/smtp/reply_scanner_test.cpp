@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,6 +44,41 @@ TEST(ReplyScannerTest, FindsTheFinalLineAcrossChunks) {
         EXPECT_EQ(scanner.trailing(), c.trailing);
         EXPECT_EQ(completedAt, c.chunksToComplete);
         EXPECT_EQ(scanner.text(), all);
+    }
+}
+
+// The one line rule the scanner, the capabilities and the login share: lines
+// up to the final one, none past it, an unfinished rest not a line.
+TEST(ReplyScannerTest, ReplyLinesEndAtTheFinalLine) {
+    using Line = std::pair<std::string, int>;  // the text, the code (0: not final)
+    const struct {
+        std::string text;
+        std::size_t from;
+        std::vector<Line> lines;
+        std::size_t next;
+    } cases[] = {
+        {"250-a\r\n250 b\r\nEXTRA\r\n", 0, {{"250-a", 0}, {"250 b", 250}}, 14},
+        {"220\r\n", 0, {{"220", 220}}, 5},
+        {"250-a\r\n25", 0, {{"250-a", 0}}, 7},
+        {"abc\r\n\r\n2500\r\n25 x\r\n354 go\r\n",
+         0,
+         {{"abc", 0}, {"", 0}, {"2500", 0}, {"25 x", 0}, {"354 go", 354}},
+         27},
+        {"250 a\n250 b\r", 0, {}, 0},
+        {"x\r\n250 y\r\n", 3, {{"250 y", 250}}, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<Line> lines;
+        const std::size_t next = ForEachReplyLine(
+            c.text,
+            [&lines](const ReplyLine& line) {
+                lines.push_back({std::string(line.text), line.final ? line.code : 0});
+                EXPECT_EQ(line.final, line.code != 0);
+            },
+            c.from);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(next, c.next);
     }
 }
 

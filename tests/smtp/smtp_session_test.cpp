@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "smtp/sasl.h"
 #include "smtp/smtp.h"
 #include "tests/smtp/blocked_in_poll.h"
+#include "tests/smtp/counting_random.h"
 #include "tests/smtp/script_server.h"
 #include "tests/smtp/test_account.h"
 #include "tests/smtp/test_certificates.h"
@@ -78,6 +80,7 @@ Outcome RunScript(std::vector<ScriptStep> script, SmtpSecurity security = SECURI
         CSmtp smtp;
         smtp.SetTraceSink([&trace](std::string_view text) { trace += text; });
         smtp.SetWaitLimit(waitLimit);
+        smtp.SetRandom(CountingRandom);
         try {
             smtp.OpenSession("127.0.0.1", server.Port(), security, true, user.c_str(),
                              std::string(kTestPassword).c_str());
@@ -110,10 +113,27 @@ std::vector<ScriptStep> AfterEhlo(const std::string& ehloReply, std::vector<Scri
     return script;
 }
 
+// DIGEST-MD5 against the seeded random source: the client nonce is its
+// bytes, the digest URI the address connected to.
+std::vector<ScriptStep> DigestMd5Exchange() {
+    const DigestInputs inputs{std::string(kTestUser),
+                              std::string(kTestPassword),
+                              "r",
+                              "n",
+                              "000102030405060708090a0b0c0d0e0f",
+                              "smtp/127.0.0.1"};
+    return {Hear("AUTH DIGEST-MD5\r\n", "334 " + Base64Of("realm=\"r\",nonce=\"n\"") + "\r\n"),
+            Hear(Base64Of(DigestMd5Response(inputs)) + "\r\n",
+                 "334 " + Base64Of("rspauth=" + DigestMd5ResponseAuth(inputs)) + "\r\n"),
+            Hear("\r\n", "235 2.7.0 ok\r\n")};
+}
+
 TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
     const ScriptStep quit = Hear("QUIT\r\n", "221 bye\r\n");
     const std::string user = Base64Of(kTestUser) + "\r\n";
     const std::string password = Base64Of(kTestPassword) + "\r\n";
+    std::vector<ScriptStep> digest = DigestMd5Exchange();
+    digest.push_back(quit);
     g_reply521 = 0;
     const std::vector<Case> cases = {
         {"a reply arriving as 25 and 0 OK",
@@ -155,6 +175,8 @@ TEST(SmtpSessionTest, TranscriptsGiveTheirCodesAndExactBytes) {
         {"DIGEST-MD5 refused",
          AfterEhlo(Offers("AUTH DIGEST-MD5"), {Hear("AUTH DIGEST-MD5\r\n", "504 no\r\n"), quit}),
          ERR_REPLY_AUTH_DIGEST_MD5},
+        {"DIGEST-MD5 with a known client nonce", AfterEhlo(Offers("AUTH DIGEST-MD5"), digest),
+         ERR_NONE},
         {"no mechanism of the four", AfterEhlo(Offers("AUTH XOAUTH2 SCRAM-SHA-1"), {quit}),
          ERR_AUTH_LOGIN_UNSUPPORTED},
         // RFC 5321, 4.1.1.1: keywords only at the start of a line after the

@@ -1,5 +1,5 @@
-// The default trace sink's writer against a datagram socket of the test's
-// own in place of /dev/log.
+// The default trace sink's writer, and the trace policy's events reaching
+// it, against a datagram socket of the test's own in place of /dev/log.
 #include "smtp/internal/system_log.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +7,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -106,27 +109,65 @@ TEST(SystemLogTest, AnUnreachableLogIsTriedOnceThenLeftAlone) {
     EXPECT_FALSE(again.Take().has_value());
 }
 
-// Whatever DataTrace mode an owner forwards to the system log, it gets no
-// message text: one summary per mail's data, before the end of data or when
-// the data is abandoned; the client's own summary passes as it is.
+// Whatever data-trace mode an owner's sink forwards to the system log in
+// (here, as the test mail does, handing on each text as it comes), the log
+// gets no message text: one summary per mail's data, before the end of data
+// or when the data is abandoned, counting blocks (not grouped texts); the
+// client's own summary passes as it is; a text from outside the client's
+// trace is logged as it is.
 TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
     using Texts = std::vector<std::string>;
-    const Texts open = {"MAIL FROM:<a@b>\r\n", "DATA\r\n", "354 go\r\n",
-                        "state: in transaction -> in data"};
+    using Script = std::function<void(TracePolicy&)>;
+    const auto mail = [](TracePolicy& trace) {
+        trace.Command("MAIL FROM:<a@b>\r\n");
+        trace.Command("DATA\r\n");
+        trace.Reply("354 go\r\n");
+        trace.State("state: in transaction -> in data");
+        trace.Data("Subject: secret\r\n");
+        trace.Data("body\r\n");
+        trace.DataEnded();
+        trace.FlushHeld();  // as the end of data is written
+        trace.Command("\r\n.\r\n");
+        trace.Reply("250 ok\r\n");
+        trace.State("state: in data -> ready");
+    };
+    const Texts mailLogged = {"MAIL FROM:<a@b>",
+                              "DATA",
+                              "354 go",
+                              "state: in transaction -> in data",
+                              "<message data: 23 bytes in 2 blocks>",
+                              "\r\n.",
+                              "250 ok",
+                              "state: in data -> ready"};
     const struct {
         const char* name;
-        Texts texts;   // after open
-        Texts logged;  // after open, each without its CR LF
+        SmtpDataTrace mode;
+        Script script;
+        Texts logged;
     } cases[] = {
-        {"blocks, then the end of data",
-         {"Subject: secret\r\n", "body\r\n", "\r\n.\r\n", "250 ok\r\n", "state: in data -> ready"},
-         {"<message data: 23 bytes in 2 blocks>", "\r\n.", "250 ok", "state: in data -> ready"}},
+        {"blocks, then the end of data", SmtpDataTrace::kPerBlock, mail, mailLogged},
+        {"grouped blocks, then the end of data", SmtpDataTrace::kGrouped, mail, mailLogged},
         {"blocks, then abandoned",
-         {"secret\r\n", "state: in data -> failed", "state: failed -> no socket"},
-         {"<message data: 8 bytes in 1 blocks>", "state: in data -> failed",
-          "state: failed -> no socket"}},
+         SmtpDataTrace::kPerBlock,
+         [](TracePolicy& trace) {
+             trace.State("state: in transaction -> in data");
+             trace.Data("secret\r\n");
+             trace.DataEnded();
+             trace.State("state: in data -> failed");
+             trace.DataEnded();  // nothing more to tell
+             trace.State("state: failed -> no socket");
+         },
+         {"state: in transaction -> in data", "<message data: 8 bytes in 1 blocks>",
+          "state: in data -> failed", "state: failed -> no socket"}},
         {"the client's own summary",
-         {"<message data: 9 bytes in 3 blocks>", "\r\n.\r\n"},
+         SmtpDataTrace::kSummary,
+         [](TracePolicy& trace) {
+             for (const char* block : {"abc", "def", "ghi"}) {
+                 trace.Data(block);
+             }
+             trace.DataEnded();
+             trace.Command("\r\n.\r\n");
+         },
          {"<message data: 9 bytes in 3 blocks>", "\r\n."}},
     };
     const TempFolder folder;
@@ -134,21 +175,28 @@ TEST(SystemLogTest, MessageDataBecomesOneSummaryLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeLog log(path);
-        SystemLogWriter writer(path);
-        Texts expected;
-        for (const std::string& text : open) {
-            writer.Record(text);
-            expected.push_back(text.ends_with("\r\n") ? text.substr(0, text.size() - 2) : text);
-        }
-        for (const std::string& text : c.texts) {
-            writer.Record(text);
-        }
-        expected.insert(expected.end(), c.logged.begin(), c.logged.end());
+        const SmtpTraceSink forward = SystemLogSink(std::make_shared<SystemLogWriter>(path));
+        Texts seen;  // what the owner's sink got
+        TracePolicy trace;
+        trace.SetSink(
+            [&forward, &seen](std::string_view text) {
+                seen.emplace_back(text);
+                forward(text);
+            },
+            c.mode);
+        c.script(trace);
+        forward("outside\r\n");
+        Texts expected = c.logged;
+        expected.emplace_back("outside");
         Texts logged;
         while (const std::optional<std::string> record = log.Take()) {
             logged.push_back(Tail(*record));
         }
         EXPECT_EQ(logged, expected);
+        // The owner's sink got the blocks as one group, the log two blocks.
+        const bool grouped =
+            std::find(seen.begin(), seen.end(), "Subject: secret\r\nbody\r\n") != seen.end();
+        EXPECT_EQ(grouped, c.mode == SmtpDataTrace::kGrouped);
     }
 }
 
