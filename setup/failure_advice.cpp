@@ -51,6 +51,14 @@ std::string SupportedMechanisms() {
     return joined;
 }
 
+// No mechanism both sides have: what the server offered and what the
+// client can use.
+std::string NoCommonMechanism(const TestMailResult& result) {
+    return "サーバーとWakebellに共通のログイン方式がありません。サーバーが提供する方式: " +
+           (result.mechanisms.empty() ? std::string("なし") : JoinedNames(result.mechanisms)) +
+           "。Wakebellが使えるのは" + SupportedMechanisms() + "です。";
+}
+
 std::string TlsReason(const TlsReport& tls, const TypedServer& typed) {
     const std::string readme =
         "社内の認証局を使うサーバーでは、READMEの「Trusting an in-house certificate "
@@ -195,17 +203,9 @@ FailureAdvice AdviseOnTestFailure(const TestMailResult& result, const TypedServe
             advice.reason = withReply(
                 "サーバーがAccountまたはPasswordを受け付けませんでした。AccountとPasswordの欄を確かめてください。");
             break;
-        case ERR_REPLY_AUTH_LOGIN:
-        case ERR_REPLY_AUTH_PLAIN:
-        case ERR_REPLY_AUTH_CRAM_MD5:
-        case ERR_REPLY_AUTH_DIGEST_MD5:
         case ERR_STARTTLS_UNSUPPORTED:
         case ERR_AUTH_LOGIN_UNSUPPORTED:
-            advice.reason =
-                "サーバーとWakebellに共通のログイン方式がありません。サーバーが提供する方式: " +
-                (result.mechanisms.empty() ? std::string("なし") : JoinedNames(result.mechanisms)) +
-                "。Wakebellが使えるのは" + SupportedMechanisms() + "です。";
-            advice.reason = withReply(advice.reason);
+            advice.reason = withReply(NoCommonMechanism(result));
             break;
         case ERR_REPLY_MAIL_FROM:
             advice.reason = withReply(
@@ -223,8 +223,12 @@ FailureAdvice AdviseOnTestFailure(const TestMailResult& result, const TypedServe
             advice.reason = withReply("サーバーがテストメールを受け付けませんでした。");
             break;
         default:
-            advice.reason = withReply("通信のテストに失敗しました（" + std::to_string(result.code) +
-                                      ": " + ECSmtp(result.code).Describe() + "）。");
+            // A refused AUTH line, whichever row of kAuthMechanisms it was.
+            advice.reason =
+                withReply(IsMechanismRefusal(result.code)
+                              ? NoCommonMechanism(result)
+                              : "通信のテストに失敗しました（" + std::to_string(result.code) +
+                                    ": " + ECSmtp(result.code).Describe() + "）。");
             break;
     }
     return advice;

@@ -8,15 +8,15 @@
 #include <string>
 
 #include "mailcheck/check_mail_content.h"
+#include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_error.h"
 
 namespace {
 
-// Every code a refused login ends with: the AUTH line itself refused, a
-// refused DIGEST-MD5 response, or the last reply not 235.
-constexpr std::array<std::int32_t, 6> kLoginCodes{
-    ERR_REPLY_AUTH_PLAIN,      ERR_REPLY_AUTH_LOGIN, ERR_REPLY_AUTH_CRAM_MD5,
-    ERR_REPLY_AUTH_DIGEST_MD5, ERR_REPLY_DIGEST_MD5, ERR_BAD_LOGIN};
+// Every code a refused login ends with besides a refused AUTH line (the
+// rows say orMechanismRefusal for that): a refused DIGEST-MD5 response, or
+// the last reply not 235.
+constexpr std::array<std::int32_t, 2> kLoginCodes{ERR_REPLY_DIGEST_MD5, ERR_BAD_LOGIN};
 // A sender refused at MAIL FROM, or the mail at the end of its data.
 constexpr std::array<std::int32_t, 2> kSenderCodes{ERR_MESSAGE_BODY, ERR_REPLY_MAIL_FROM};
 // Nothing took the connection, or nothing answered on it.
@@ -61,6 +61,7 @@ constexpr std::array kRows{
     ProviderAdviceRow{.enhancedCode = "5.7.9",
                       .replyText = "application-specific password",
                       .codes = kLoginCodes,
+                      .orMechanismRefusal = true,
                       .sentence = kAppPasswordForGoogle,
                       .field = AdviceField::kPassword},
     // Exchange Online with password login switched off, for the account
@@ -77,6 +78,7 @@ constexpr std::array kRows{
                       .replyText = "authentication unsuccessful",
                       .hosts = "outlook.com office365.com",
                       .codes = kLoginCodes,
+                      .orMechanismRefusal = true,
                       .sentence = kNoPasswordLoginAtMicrosoft},
     // "454 4.7.0 Too many login attempts, please try again later."
     ProviderAdviceRow{
@@ -90,6 +92,7 @@ constexpr std::array kRows{
         .enhancedCode = "5.7.*",
         .hosts = "smtp.mail.yahoo.com smtp.mail.yahoo.co.jp smtp.aol.com smtp.mail.me.com",
         .codes = kLoginCodes,
+        .orMechanismRefusal = true,
         .sentence = kAppPasswordOnly,
         .field = AdviceField::kPassword},
     // "554 5.2.252 SendAsDenied; ... not allowed to send as ...".
@@ -169,8 +172,10 @@ bool IsDigit(char c) {
 bool RowMatches(const ProviderAdviceRow& row, const TestMailResult& result,
                 const TypedServer& typed) {
     const std::span<const std::int32_t> codes = row.codes;
-    return (codes.empty() || std::find(codes.begin(), codes.end(), result.code) != codes.end()) &&
-           (row.port == 0 || PortFromText(typed.portText) == row.port) &&
+    const bool codeHolds = codes.empty() ||
+                           std::find(codes.begin(), codes.end(), result.code) != codes.end() ||
+                           (row.orMechanismRefusal && IsMechanismRefusal(result.code));
+    return codeHolds && (row.port == 0 || PortFromText(typed.portText) == row.port) &&
            (!row.afterStartTlsRetry || result.startTlsAfterPlainGreeting) &&
            GlobMatches(row.enhancedCode.empty() ? "*" : row.enhancedCode,
                        EnhancedStatusCode(result.lastReply)) &&

@@ -25,6 +25,9 @@ struct ProviderAdviceRow {
     std::string_view hosts{};
     // The ECSmtp codes the row is for.
     std::span<const std::int32_t> codes{};
+    // True: also any refusal of a mechanism's AUTH line (IsMechanismRefusal
+    // of smtp/auth_mechanisms.h), whichever mechanism the client chose.
+    bool orMechanismRefusal = false;
     // The port SMTP-PortNo must name (as PortFromText reads it).
     std::uint16_t port = 0;
     // True: only after TLS from the start met a plain greeting and the test
