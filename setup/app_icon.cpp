@@ -1,3 +1,4 @@
+// Loads the bell icon from the Qt resource, every size in one QIcon.
 #include "setup/app_icon.h"
 
 QIcon ApplicationIcon() {

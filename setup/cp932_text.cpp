@@ -1,3 +1,4 @@
+// Converts between the form's Unicode texts and CP932 bytes through iconv.
 #include "setup/cp932_text.h"
 
 #include <QByteArray>

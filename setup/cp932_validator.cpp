@@ -1,3 +1,4 @@
+// The edit-field validator that refuses characters CP932 cannot hold.
 #include "setup/cp932_validator.h"
 
 #include <QEvent>

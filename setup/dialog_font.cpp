@@ -1,3 +1,4 @@
+// Picks the form's font: IPAPGothic in place of the template's, else a fallback.
 #include "setup/dialog_font.h"
 
 #include "setup/dialog_units.h"

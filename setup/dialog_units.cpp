@@ -1,3 +1,4 @@
+// Converts dialog units to pixels from the dialog font's average character size.
 #include "setup/dialog_units.h"
 
 #include <QFontMetrics>

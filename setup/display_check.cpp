@@ -1,3 +1,4 @@
+// Tells whether a display can be opened, before Qt is started.
 #include "setup/display_check.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The fourteen field rules, tried in order, and their messages.
 #include "setup/field_validation.h"
 
 namespace {

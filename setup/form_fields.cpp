@@ -1,3 +1,4 @@
+// The fields of a first start, of a stored record, and the record the fields make.
 #include "setup/form_fields.h"
 
 #include "setup/cp932_text.h"

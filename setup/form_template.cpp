@@ -1,3 +1,4 @@
+// The form's controls with their places in dialog units, in template order.
 #include "setup/form_template.h"
 
 namespace {

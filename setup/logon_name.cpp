@@ -1,3 +1,4 @@
+// Reads the logon name of the user running the program.
 #include "setup/logon_name.h"
 
 #include <pwd.h>

@@ -1,3 +1,4 @@
+// The Qt message boxes behind the form's one message-box interface.
 #include "setup/message_boxes.h"
 
 #include <QAbstractButton>

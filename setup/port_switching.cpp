@@ -1,3 +1,4 @@
+// The ports each click on the SSL or encrypted-password box sets.
 #include "setup/port_switching.h"
 
 PortSwitch SwitchPorts(PortBox clicked, bool nowTicked) {

@@ -1,3 +1,4 @@
+// Starts Qt and shows the setup form until it closes.
 #include "setup/setup_app.h"
 
 #include "setup/app_icon.h"
