@@ -9,8 +9,8 @@
 namespace {
 
 constexpr std::array<std::string_view, 10> kColumns = {
-    "domain",   "provider", "smtp_host", "smtp_port", "smtp_socket",
-    "username", "smtp_auth", "pop_host", "pop_port",  "pop_socket"};
+    "domain",   "provider",  "smtp_host", "smtp_port", "smtp_socket",
+    "username", "smtp_auth", "pop_host",  "pop_port",  "pop_socket"};
 
 // Splits line at every tab.
 std::vector<std::string_view> Fields(std::string_view line) {
@@ -234,6 +234,10 @@ const Shipped& ParsedShipped() {
 
 }  // namespace
 
-const ProviderTable& ShippedProviderTable() { return ParsedShipped().table; }
+const ProviderTable& ShippedProviderTable() {
+    return ParsedShipped().table;
+}
 
-const std::string& ShippedProviderTableError() { return ParsedShipped().error; }
+const std::string& ShippedProviderTableError() {
+    return ParsedShipped().error;
+}

@@ -62,11 +62,11 @@ struct ServerCandidate {
 };
 
 enum class DiscoveryOutcome {
-    kFound,          // at least one candidate was reported
-    kNothingFound,   // every source answered and none gave a server
-    kTimedOut,       // the deadline passed before any candidate came
-    kCancelled,      // the abort fired
-    kBadAddress,     // no domain after the last "@", or one DNS does not allow
+    kFound,         // at least one candidate was reported
+    kNothingFound,  // every source answered and none gave a server
+    kTimedOut,      // the deadline passed before any candidate came
+    kCancelled,     // the abort fired
+    kBadAddress,    // no domain after the last "@", or one DNS does not allow
 };
 
 struct DiscoveryOptions {
