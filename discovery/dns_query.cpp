@@ -123,7 +123,7 @@ void DnsResolver::Run(std::vector<Query>& queries, std::chrono::steady_clock::ti
         if (m_abort) {
             waits.push_back({m_abort->Descriptor(), POLLIN, 0});
         }
-        timeval most{leftMs / 1000, (leftMs % 1000) * 1000};
+        timeval most{leftMs / 1000, static_cast<suseconds_t>(leftMs % 1000) * 1000};
         timeval next{};
         const timeval* wait = ares_timeout(m_channel, &most, &next);
         const int waitMs = static_cast<int>(wait->tv_sec * 1000 + (wait->tv_usec + 999) / 1000);
