@@ -1,10 +1,12 @@
 #!/bin/sh
 # Fails when a lower layer includes a higher one. The layers, lowest first:
 #   codec <- smtp <- mailcheck <- setup        settings <- setup
+#   codec <- smtp <- discovery <- setup
 # (setup may use all of them). A library folder may include only itself and
 # the folders below it. Only setup/ is a window-system layer: the others
 # never include Qt headers, so that they build and test without it; the
-# mail check in particular includes neither Qt nor settings/ nor setup/.
+# mail check in particular includes neither Qt nor settings/ nor setup/, and
+# the server discovery neither Qt nor settings/, setup/ nor mailcheck/.
 #
 #   scripts/check-layering.sh [ROOT]   ROOT: the tree to check (default: this one)
 set -eu
@@ -53,11 +55,12 @@ private_smtp() {
 }
 
 private_smtp
-check codec smtp mailcheck settings setup
-check smtp mailcheck settings setup
-check mailcheck settings setup
-check settings smtp mailcheck setup
-for folder in codec smtp mailcheck settings; do
+check codec smtp mailcheck discovery settings setup
+check smtp mailcheck discovery settings setup
+check mailcheck discovery settings setup
+check discovery settings setup mailcheck
+check settings smtp mailcheck discovery setup
+for folder in codec smtp mailcheck discovery settings; do
     no_qt "$folder"
 done
 exit $status

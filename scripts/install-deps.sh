@@ -6,6 +6,7 @@ set -eu
 PACKAGES="
     g++ cmake ninja-build make pkg-config
     libssl-dev openssl
+    libc-ares-dev dnsmasq-base
     libsqlite3-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format clang-tidy

@@ -11,13 +11,14 @@ checks=0
 
 fresh() {  # the allowed includes only
     rm -rf "$tree"/*
-    for folder in codec smtp smtp/internal mailcheck settings setup; do
+    for folder in codec smtp smtp/internal mailcheck discovery settings setup; do
         mkdir -p "$tree/$folder"
     done
     echo '#include "codec/base64.h"' >"$tree/smtp/smtp.cpp"
     echo '#include "smtp/internal/connection.h"' >>"$tree/smtp/smtp.cpp"
     echo '#include "smtp/smtp.h"' >"$tree/mailcheck/mail_check.h"
-    printf '#include <QDialog>\n#include "mailcheck/mail_check.h"\n#include "settings/store.h"\n' \
+    echo '#include "smtp/smtp.h"' >"$tree/discovery/server_discovery.h"
+    printf '#include <QDialog>\n#include "mailcheck/mail_check.h"\n#include "settings/store.h"\n#include "discovery/server_discovery.h"\n' \
         >"$tree/setup/setup_dlg.cpp"
 }
 
@@ -41,6 +42,11 @@ expect smtp/smtp.h '"mailcheck/mail_check.h"' 'smtp/ must not include mailcheck/
 expect mailcheck/mail_check.h '"setup/failure_advice.h"' 'mailcheck/ must not include setup/'
 expect mailcheck/mail_check.h '"settings/store.h"' 'mailcheck/ must not include settings/'
 expect mailcheck/mail_check.h '<QString>' 'mailcheck/ must not include Qt headers'
+expect discovery/probe.cpp '"mailcheck/mail_check.h"' 'discovery/ must not include mailcheck/'
+expect discovery/probe.cpp '"settings/store.h"' 'discovery/ must not include settings/'
+expect discovery/probe.cpp '"setup/setup_dlg.h"' 'discovery/ must not include setup/'
+expect discovery/probe.cpp '<QDnsLookup>' 'discovery/ must not include Qt headers'
+expect smtp/smtp.h '"discovery/server_discovery.h"' 'smtp/ must not include discovery/'
 expect settings/store.h '"mailcheck/mail_check.h"' 'settings/ must not include mailcheck/'
 expect smtp/smtp.h '"smtp/internal/connection.h"' 'smtp/internal/ is private'
 expect setup/setup_dlg.cpp '"smtp/internal/connection.h"' 'smtp/internal/ is private'
