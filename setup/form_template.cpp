@@ -52,6 +52,9 @@ constexpr ControlTemplate kControls[] = {
     {ID_STATIC, kText, 18, 21, 266, 12,
      "サーバー情報を入力して登録ボタンを押下して、その後に通信のテストをしてください。",
      "instructionText", false},
+    // Under the fields' column in the free band at the bottom: the band
+    // under E-Mail is taken by POP-Server, three units below it.
+    {ID_ADDRESS_LINE, kText, 65, 201, 335, 10, "", "addressLine", false},
 };
 
 }  // namespace

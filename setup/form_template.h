@@ -25,6 +25,7 @@ enum ControlId : int {
     ID_OFF_SUBJECT = 1016,
     ID_SSL = 1027,
     ID_AUTH = 1028,
+    ID_ADDRESS_LINE = 1029,  // a text: where the filled server values came from
 };
 
 enum class ControlKind {
@@ -54,5 +55,5 @@ inline constexpr int kFormHeight = 238;
 inline constexpr const char* kFormFontFace = "ＭＳ Ｐゴシック";
 inline constexpr int kFormFontPoints = 10;
 
-// All 38 controls in template order.
+// All 39 controls in template order.
 std::span<const ControlTemplate> FormControls();

@@ -87,6 +87,11 @@ CSetupDlg::CSetupDlg(SetupDlgServices services, QWidget* parent)
             m_controls[control.id] = widget;
         }
     }
+    m_addressFill = std::make_unique<AddressFill>(
+        AddressFillControls{Edit(ID_EMAIL), Edit(ID_SMTP_SERVER), Edit(ID_SMTP_PORT), Box(ID_SSL),
+                            Box(ID_AUTH), Edit(ID_ACCOUNT), Edit(ID_POP_SERVER), Edit(ID_POP_PORT),
+                            qobject_cast<QLabel*>(Control(ID_ADDRESS_LINE))},
+        m_services.addressLookup);
     connect(Box(ID_SSL), &QCheckBox::clicked, this, [this] { OnSslClicked(); });
     connect(Box(ID_AUTH), &QCheckBox::clicked, this, [this] { OnAuthClicked(); });
     connect(qobject_cast<QPushButton*>(Control(ID_REGISTER)), &QPushButton::clicked, this,
@@ -105,13 +110,11 @@ int CSetupDlg::DoModal() {
 bool CSetupDlg::OnInitDialog() {
     setWindowIcon(ApplicationIcon());
     LoadSettings();
-    if (ShowsStoredRecord(m_record)) {
-        SetFields(FieldsFromRecord(m_record));
-    } else {
-        SetFields(FirstStartFields());
-        if (m_services.logonName().empty()) {
-            m_boxes->Ok(QString::fromUtf8(kNoLogonNameMessage));
-        }
+    const bool stored = ShowsStoredRecord(m_record);
+    SetFields(stored ? FieldsFromRecord(m_record) : FirstStartFields());
+    m_addressFill->Reset(!stored);
+    if (!stored && m_services.logonName().empty()) {
+        m_boxes->Ok(QString::fromUtf8(kNoLogonNameMessage));
     }
     Edit(ID_EMAIL)->setFocus();
     return true;
@@ -148,6 +151,7 @@ void CSetupDlg::OnOK() {
 }
 
 void CSetupDlg::OnCancel() {
+    m_addressFill->AbortAll();
     QDialog::reject();
 }
 

@@ -5,6 +5,8 @@
 // defaults; the SSL and encrypted-password boxes preset the ports; the
 // register button (Enter, Alt+R) runs OnOK; the end button (Alt+X), Esc and
 // the close box run OnCancel, which ends the form and stores nothing.
+// Leaving E-Mail with an address in it fills the server fields the user has
+// left empty (AddressFill), with a line under the fields saying from where.
 #pragma once
 
 #include <QDialog>
@@ -16,6 +18,7 @@
 
 #include "mailcheck/mail_check.h"
 #include "settings/settings_record.h"
+#include "setup/address_fill.h"
 #include "setup/form_fields.h"
 
 class MessageBoxes;
@@ -39,6 +42,8 @@ struct SetupDlgServices {
     // the one servers speak TLS on from the first byte; kImplicitTlsPort
     // ("465") when empty.
     std::string implicitTlsPort{};
+    // How leaving E-Mail looks the address's servers up (address_fill.h).
+    AddressLookupOptions addressLookup{};
 };
 
 class CSetupDlg : public QDialog {
@@ -65,7 +70,8 @@ class CSetupDlg : public QDialog {
     // back goes into SMTP-PortNo. The form stays open.
     void OnOK();
 
-    // Ends the form; nothing is stored.
+    // Ends the form; nothing is stored. A lookup of the address is aborted
+    // (and waited for when the form is destroyed).
     void OnCancel();
 
     // The fourteen rules of field_validation.h on the current texts; on the
@@ -86,6 +92,9 @@ class CSetupDlg : public QDialog {
     // The runner of the test mail, whose progress window tests drive.
     TestMailRunner& TestMail() { return *m_testMail; }
 
+    // What fills the server fields from the address.
+    AddressFill& ServerFill() { return *m_addressFill; }
+
   protected:
     // Esc and the close box end the form through OnCancel.
     void reject() override;
@@ -101,4 +110,6 @@ class CSetupDlg : public QDialog {
     std::map<int, QWidget*> m_controls;
     SettingsRecord m_record;
     std::unique_ptr<TestMailRunner> m_testMail;
+    // Destroyed before the controls it watches.
+    std::unique_ptr<AddressFill> m_addressFill;
 };

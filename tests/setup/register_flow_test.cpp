@@ -140,6 +140,7 @@ class Form {
         services.testMail.waitLimit = waitLimit;
         services.testMail.report = m_report.get();
         services.testMail.connectTo = std::move(connectTo);
+        services.addressLookup.enabled = false;  // address_fill_test.cpp tests the lookup
         if (implicitTlsPort != 0) {
             services.implicitTlsPort = std::to_string(implicitTlsPort);
         }

@@ -55,8 +55,9 @@ struct Harness final : MessageBoxes {
     }
     // Opened, shown and active, so that keys, mnemonics and the focus work.
     CSetupDlg& Open() {
-        dlg = std::make_unique<CSetupDlg>(
-            SetupDlgServices{Store(), [this] { return logonName; }, this});
+        SetupDlgServices services{Store(), [this] { return logonName; }, this};
+        services.addressLookup.enabled = false;  // address_fill_test.cpp tests the lookup
+        dlg = std::make_unique<CSetupDlg>(std::move(services));
         dlg->OnInitDialog();
         dlg->show();
         dlg->activateWindow();

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "setup/address_fill_texts.h"
 #include "setup/cp932_validator.h"
 #include "setup/field_validation.h"
 #include "setup/form_template.h"
@@ -15,6 +16,30 @@
 #include "setup/progress_dialog.h"
 
 namespace {
+
+// Every line under the fields, with long names from the provider table.
+QStringList AddressLines() {
+    ServerCandidate candidate;
+    candidate.providerName = "Freenet Mail";
+    candidate.smtpHost = "mail.example-provider.co.jp";
+    candidate.foundVia = "mx01.example-provider.co.jp";
+    candidate.smtpPort = 465;
+    QStringList lines{SearchingLine("example-provider.co.jp"),
+                      OutcomeLine(DiscoveryOutcome::kNothingFound, {}),
+                      OutcomeLine(DiscoveryOutcome::kTimedOut, {}),
+                      OutcomeLine(DiscoveryOutcome::kBadAddress, "example_provider.co.jp")};
+    for (const DiscoverySource source : {DiscoverySource::kProviderTable, DiscoverySource::kSrv,
+                                         DiscoverySource::kMx, DiscoverySource::kProbe}) {
+        candidate.source = source;
+        lines << CandidateLine(candidate);
+    }
+    candidate.outsideDomain = true;
+    lines << CandidateLine(candidate);
+    candidate.providerName = "Outlook";
+    candidate.oauthOnly = true;
+    lines << CandidateLine(candidate);
+    return lines;
+}
 
 // Every text the form can show: captions, hints, the hidden ones too, every
 // message and every button.
@@ -48,7 +73,7 @@ QStringList FormTexts() {
             texts << QString::fromUtf8(failure->message);
         }
     }
-    return texts;
+    return texts + AddressLines();
 }
 
 }  // namespace
@@ -92,7 +117,16 @@ class SetupWindowTest : public QObject {
             }
             QVERIFY2(needed <= child->width(), qPrintable(child->objectName()));
         }
-        QCOMPARE(shown, 35);  // 38 controls less the three hidden ones
+        QCOMPARE(shown, 36);  // 39 controls less the three hidden ones
+    }
+
+    void everyAddressLineFitsOnItsOneLine() {
+        const auto* line = qobject_cast<QLabel*>(m_dlg->Control(ID_ADDRESS_LINE));
+        QVERIFY(line != nullptr && line->isVisible());
+        for (const QString& text : AddressLines()) {
+            QVERIFY2(line->fontMetrics().horizontalAdvance(text) <= line->width(),
+                     qPrintable(text));
+        }
     }
 
     void theFormFontHasAGlyphForEveryCharacter() {
@@ -107,7 +141,7 @@ class SetupWindowTest : public QObject {
             }
         }
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
-        QCOMPARE(FormTexts().size(), 3 + 7 + 38 + 14);
+        QCOMPARE(FormTexts().size(), 3 + 7 + 39 + 14 + 10);
     }
 };
 
