@@ -28,6 +28,7 @@
 #                     appstreamcli and desktop-file-validate
 #   make screenshot   remakes docs/setup-form.png (the form under Xvfb) and
 #                     the walkthrough's docs/walkthrough-* (a local server)
+#                     and docs/address-fill.png (a form filled from an address)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -104,6 +105,7 @@ package-check:
 screenshot: build
 	./scripts/screenshot-form.sh build docs/setup-form.png
 	./scripts/screenshot-walkthrough.sh build
+	./scripts/screenshot-address-fill.sh build docs/address-fill.png
 
 clean:
 	rm -rf build build-asan build-package build-fuzz
