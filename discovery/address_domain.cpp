@@ -9,7 +9,7 @@ constexpr std::size_t kMaxName = 253;
 constexpr std::size_t kMaxLabel = 63;
 
 bool LetterOrDigit(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
 bool ValidLabel(std::string_view label) {
@@ -27,6 +27,25 @@ bool ValidLabel(std::string_view label) {
 
 }  // namespace
 
+bool IsHostName(std::string_view name) {
+    if (!name.empty() && name.back() == '.') {
+        name.remove_suffix(1);
+    }
+    if (name.empty() || name.size() > kMaxName) {
+        return false;
+    }
+    for (;;) {
+        const std::size_t dot = name.find('.');
+        if (!ValidLabel(name.substr(0, dot))) {
+            return false;
+        }
+        if (dot == std::string_view::npos) {
+            return true;
+        }
+        name.remove_prefix(dot + 1);
+    }
+}
+
 std::optional<std::string> AddressDomain(std::string_view address) {
     const std::size_t at = address.rfind('@');
     if (at == std::string_view::npos) {
@@ -36,20 +55,10 @@ std::optional<std::string> AddressDomain(std::string_view address) {
     if (!domain.empty() && domain.back() == '.') {
         domain.pop_back();
     }
-    if (domain.empty() || domain.size() > kMaxName || domain.find('.') == std::string::npos) {
+    if (domain.find('.') == std::string::npos || !IsHostName(domain)) {
         return std::nullopt;
     }
-    std::string_view rest = domain;
-    for (;;) {
-        const std::size_t dot = rest.find('.');
-        if (!ValidLabel(rest.substr(0, dot))) {
-            return std::nullopt;
-        }
-        if (dot == std::string_view::npos) {
-            return domain;
-        }
-        rest.remove_prefix(dot + 1);
-    }
+    return domain;
 }
 
 bool IsWithinDomain(std::string_view host, std::string_view domain) {

@@ -13,6 +13,11 @@
 // whole at most 253 characters, at least two labels).
 std::optional<std::string> AddressDomain(std::string_view address);
 
+// Whether name is a host name DNS allows (the rules above, letters of
+// either case, one label enough, one final dot ignored). A name from a DNS
+// answer that is not one (a forged "ev<il>" or "a,b") is never filled in.
+bool IsHostName(std::string_view name);
+
 // Whether host is domain itself or a name under it (both lower case;
 // a final dot on host is ignored).
 bool IsWithinDomain(std::string_view host, std::string_view domain);

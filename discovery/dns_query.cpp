@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <mutex>
 
-namespace {
+#include "discovery/address_domain.h"
 
-constexpr std::size_t kMaxName = 253;
+namespace {
 
 // ares_library_init is not thread-safe in c-ares 1.18: called once.
 bool LibraryReady() {
@@ -29,8 +29,9 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60000));
 }
 
+// A host name, or the root (an empty text from c-ares: "not offered").
 bool UsableName(const char* name) {
-    return name != nullptr && std::char_traits<char>::length(name) <= kMaxName;
+    return name != nullptr && (*name == '\0' || IsHostName(name));
 }
 
 }  // namespace

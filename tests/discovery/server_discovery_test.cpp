@@ -111,6 +111,7 @@ class ServerDiscoveryDns : public ::testing::Test {
             "srv-host=_submission._tcp.dot.example.test,mail.dot.example.test,587,0,1",
             "srv-host=_submissions._tcp.away.example.test,smtp.elsewhere.test,465,0,1",
             "srv-host=_submissions._tcp.hosted.example.test,smtp.gmail.com,465,0,1",
+            "srv-host=_submissions._tcp.forged.example.test,ev<il>.forged.example.test,465,0,1",
             "srv-host=_submissions._tcp.mx.example.test",
             "srv-host=_submission._tcp.mx.example.test",
             "mx-host=mx.example.test,backup.example.test,20",
@@ -170,8 +171,10 @@ TEST_F(ServerDiscoveryDns, EachSourceGivesItsCandidate) {
         EXPECT_EQ(got.foundVia, c.foundVia);
         EXPECT_EQ(got.outsideDomain, c.outside);
     }
-    EXPECT_EQ(Discover("taro@none.example.test", Options()).outcome,
-              DiscoveryOutcome::kNothingFound);
+    // A target that is no host name is no answer.
+    for (const char* address : {"taro@none.example.test", "taro@forged.example.test"}) {
+        EXPECT_EQ(Discover(address, Options()).outcome, DiscoveryOutcome::kNothingFound) << address;
+    }
 }
 
 TEST_F(ServerDiscoveryDns, ADomainWithoutRecordsIsProbed) {
