@@ -40,6 +40,7 @@
 // One object serves one thread and one connection.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -71,7 +72,9 @@ struct AuthMechanism;  // smtp/auth_mechanisms.h
 
 // Any other value is written as normal priority.
 // Set to 1 by any reply whose code is 521; only a new mail clears it.
-extern int g_reply521;
+// Atomic: clients on other threads (the form's server probes) may set it
+// while a mail is sent.
+extern std::atomic<int> g_reply521;
 
 // The MIME boundary of a mail without attachments; the owner sets it before
 // SendMail. Process-wide: one mail at a time per process.

@@ -9,7 +9,7 @@
 #include "smtp/internal/system_log.h"
 #include "smtp/smtp.h"
 
-int g_reply521 = 0;
+std::atomic<int> g_reply521{0};
 
 SmtpTraceSink SystemLogTraceSink() {
     return SystemLogSink(std::make_shared<SystemLogWriter>());
