@@ -197,6 +197,18 @@ class Discovery {
 
 }  // namespace
 
+std::optional<ServerCandidate> ProviderTableCandidate(std::string_view address) {
+    const std::optional<std::string> domain = AddressDomain(address);
+    if (!domain) {
+        return std::nullopt;
+    }
+    const ProviderRow* row = ShippedProviderTable().PreferredRow(*domain);
+    if (row == nullptr) {
+        return std::nullopt;
+    }
+    return FromRow(*row, DiscoverySource::kProviderTable);
+}
+
 DiscoveryOutcome DiscoverServers(std::string_view address,
                                  std::chrono::steady_clock::time_point deadline,
                                  const DiscoveryOptions& options,

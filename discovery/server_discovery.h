@@ -83,6 +83,12 @@ struct DiscoveryOptions {
     bool probe = true;
 };
 
+// The shipped table's candidate for address's domain, as DiscoverServers
+// would report it first, without DNS or threads: cheap enough for the
+// form's thread once the table is parsed (the first call parses it).
+// nullopt for a bad address or a domain the table does not hold.
+std::optional<ServerCandidate> ProviderTableCandidate(std::string_view address);
+
 // Looks address's domain up, trying the sources in the order of
 // DiscoverySource, and calls onCandidate (on the calling thread) once, with
 // the first candidate found; the later sources are then not asked (a table

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "setup/address_fill_texts.h"
@@ -21,6 +22,15 @@ constexpr std::chrono::milliseconds kDeadlineGrace{250};
 // An "@" with something after the last one.
 bool IsAddress(const QString& text) {
     return !DomainOf(text).isEmpty();
+}
+
+std::optional<ServerCandidate> TableCandidate(const QString& address) {
+    try {
+        return ProviderTableCandidate(address.toStdString());
+    } catch (const std::exception&) {
+        // Only std::bad_alloc: the worker's lookup asks the table again.
+        return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -87,6 +97,14 @@ bool AddressFill::LookUpAddress() {
         return m_searching;
     }
     StopCurrent();
+    // A provider of the shipped table needs no DNS: its fields are filled
+    // at once, on this thread, without waiting for a worker's turn.
+    if (const std::optional<ServerCandidate> candidate = TableCandidate(address)) {
+        m_address = address;
+        Apply(*candidate);
+        Finish(CandidateLine(*candidate));
+        return false;
+    }
     Start(address);
     return m_searching;
 }

@@ -78,9 +78,11 @@ class AddressFill final : public QObject {
 
     // What leaving E-Mail does. When its text has an "@" with something
     // after it, SMTP-Server is empty, lookups are enabled and no lookup of
-    // the same text runs: aborts the running lookup and starts one on a
-    // worker thread, with a deadline of now + options.deadline, and shows
-    // the searching line. Returns whether a lookup runs afterwards. A
+    // the same text runs: aborts the running lookup; fills the fields at
+    // once for a domain of the shipped table (ProviderTableCandidate);
+    // otherwise starts a lookup on a worker thread, with a deadline of
+    // now + options.deadline, and shows the searching line. Returns whether
+    // a lookup runs afterwards. A
     // worker that cannot start ends the lookup with the nothing-found line.
     bool LookUpAddress();
 
