@@ -10,9 +10,6 @@
 // Each run is timed on its own; the program ends by printing the README's
 // table with the machine it ran on.
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -32,6 +29,7 @@
 #include "setup/form_template.h"
 #include "setup/setup_dlg.h"
 #include "tests/discovery/dnsmasq_server.h"
+#include "tests/discovery/fake_nameserver.h"
 #include "tests/settings/temp_folder.h"
 
 namespace {
@@ -41,24 +39,6 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
-
-// A UDP port on 127.0.0.1 that takes every query and never answers.
-struct SilentNameserver {
-    SilentNameserver() : fd(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        name = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-    }
-    ~SilentNameserver() { close(fd); }
-    SilentNameserver(const SilentNameserver&) = delete;
-    SilentNameserver& operator=(const SilentNameserver&) = delete;
-    int fd;
-    std::string name;
-};
 
 // One first-start form, shown and active so that E-Mail can be left.
 class Form {
@@ -131,8 +111,8 @@ void TimeFill(benchmark::State& state, Form& form, const QString& address, Row& 
 }
 
 void TableHit(benchmark::State& state) {
-    const SilentNameserver silent;  // a table hit asks no DNS
-    Form form(silent.name, true);
+    const FakeNameserver silent;  // a table hit asks no DNS
+    Form form(silent.Nameserver(), true);
     TimeFill(
         state, form, QStringLiteral("taro@gmail.com"),
         g_rows
@@ -155,8 +135,8 @@ void Srv(benchmark::State& state) {
 }
 
 void Silent(benchmark::State& state) {
-    const SilentNameserver silent;
-    Form form(silent.name, true);
+    const FakeNameserver silent;
+    Form form(silent.Nameserver(), true);
     Row& row = g_rows
                    .try_emplace("3", Row{"a nameserver that never answers (3 s deadline)",
                                          "longest gap between 1 ms timer ticks",

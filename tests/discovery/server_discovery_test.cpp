@@ -2,18 +2,12 @@
 // and the ends a lookup can come to.
 #include "discovery/server_discovery.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <thread>
 
 #include "tests/discovery/dnsmasq_server.h"
+#include "tests/discovery/fake_nameserver.h"
 #include "tests/smtp/script_server.h"
 #include "tests/smtp/test_certificates.h"
 
@@ -21,68 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// A UDP socket on 127.0.0.1 for a DNS server that never answers; with
-// replyMalformed, one that answers every query with a record cut short.
-class FakeDns {
-  public:
-    explicit FakeDns(bool replyMalformed = false) : m_fd(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        if (replyMalformed) {
-            m_thread = std::thread([this] { AnswerMalformed(); });
-        }
-    }
-    ~FakeDns() {
-        m_stop = true;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        close(m_fd);
-    }
-    std::string Nameserver() const { return "127.0.0.1:" + std::to_string(m_port); }
-    bool Queried() const {
-        std::array<char, 1> byte{};
-        return recv(m_fd, byte.data(), byte.size(), MSG_PEEK | MSG_DONTWAIT) >= 0;
-    }
-
-  private:
-    // The query with its answer count set to one and an answer whose data
-    // length promises 40 bytes and gives 2.
-    void AnswerMalformed() {
-        while (!m_stop) {
-            pollfd wait{m_fd, POLLIN, 0};
-            if (poll(&wait, 1, 20) != 1) {
-                continue;
-            }
-            std::array<unsigned char, 512> packet{};
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t got = recvfrom(m_fd, packet.data(), packet.size(), 0,
-                                         reinterpret_cast<sockaddr*>(&from), &length);
-            if (got < 12 || got > 480) {
-                continue;
-            }
-            packet[2] |= 0x80;  // a response
-            packet[7] = 1;      // one answer
-            const std::array<unsigned char, 14> cut = {0xc0, 0x0c, 0,  33, 0,  1, 0,
-                                                       0,    0,    60, 0,  40, 0, 1};
-            std::copy(cut.begin(), cut.end(), packet.begin() + got);
-            sendto(m_fd, packet.data(), static_cast<std::size_t>(got) + cut.size(), 0,
-                   reinterpret_cast<sockaddr*>(&from), length);
-        }
-    }
-
-    int m_fd;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
 
 struct Found {
     DiscoveryOutcome outcome;
@@ -192,7 +124,7 @@ TEST_F(ServerDiscoveryDns, ADomainWithoutRecordsIsProbed) {
 }
 
 TEST(ServerDiscovery, ATableHitAsksNoDns) {
-    FakeDns silent;
+    FakeNameserver silent;
     DiscoveryOptions options;
     options.nameserver = silent.Nameserver();
     const Found found = Discover("Taro@Mail.COM", options);
@@ -212,7 +144,7 @@ TEST(ServerDiscovery, ABadAddressIsRefusedWithoutAQuery) {
                                "taro@example..test",
                                "taro@例え.jp",
                                "taro@example.test/x"};
-    FakeDns silent;
+    FakeNameserver silent;
     DiscoveryOptions options;
     options.nameserver = silent.Nameserver();
     std::vector<std::string> addresses(std::begin(bad), std::end(bad));
@@ -229,7 +161,7 @@ TEST(ServerDiscovery, ABadAddressIsRefusedWithoutAQuery) {
 }
 
 TEST(ServerDiscovery, ASilentDnsServerEndsAtTheDeadline) {
-    FakeDns silent;
+    FakeNameserver silent;
     DiscoveryOptions options;
     options.nameserver = silent.Nameserver();
     const auto start = Clock::now();
@@ -240,7 +172,7 @@ TEST(ServerDiscovery, ASilentDnsServerEndsAtTheDeadline) {
 }
 
 TEST(ServerDiscovery, TheAbortEndsTheLookupAtOnce) {
-    FakeDns silent;
+    FakeNameserver silent;
     DiscoveryOptions options;
     options.nameserver = silent.Nameserver();
     auto abort = std::make_shared<SmtpAbort>();
@@ -259,7 +191,7 @@ TEST(ServerDiscovery, TheAbortEndsTheLookupAtOnce) {
 }
 
 TEST(ServerDiscovery, AMalformedAnswerIsNoAnswer) {
-    FakeDns malformed(true);
+    FakeNameserver malformed(FakeNameserver::Reply::kMalformed);
     DiscoveryOptions options;
     options.nameserver = malformed.Nameserver();
     options.probe = false;

@@ -2,10 +2,6 @@
 // table, from a real DNS server (dnsmasq on 127.0.0.1) and from a probe of a
 // real TLS server; typed fields are kept, the form stays usable while a
 // lookup waits, and a filled form passes the test mail end to end.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +17,7 @@
 #include "setup/register_flow.h"
 #include "setup/setup_dlg.h"
 #include "tests/discovery/dnsmasq_server.h"
+#include "tests/discovery/fake_nameserver.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/smtp/child_process.h"
 #include "tests/smtp/test_certificates.h"
@@ -29,28 +26,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// A UDP port on 127.0.0.1 that takes every query and never answers.
-class SilentNameserver {
-  public:
-    SilentNameserver() : m_fd(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentNameserver() { close(m_fd); }
-    SilentNameserver(const SilentNameserver&) = delete;
-    SilentNameserver& operator=(const SilentNameserver&) = delete;
-    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-  private:
-    int m_fd;
-    std::uint16_t m_port = 0;
-};
 
 // A first-start form on its own store, active so that Tab moves the focus.
 struct Form {
@@ -151,8 +126,8 @@ class AddressFillTest : public QObject {
     void aTableProviderFillsTheFields() {
         QFETCH(QString, address);
         QFETCH(QString, servers);
-        SilentNameserver silent;
-        Form form({.nameserver = silent.Address()});
+        FakeNameserver silent;
+        Form form({.nameserver = silent.Nameserver()});
         form.EnterAddress(address);
         // Filled on leaving the field, before the event loop runs again.
         QCOMPARE(form.Servers(), servers);
@@ -160,9 +135,9 @@ class AddressFillTest : public QObject {
     }
 
     void typedFieldsAndClickedBoxesAreKeptAndCtrlZUndoesAFill() {
-        SilentNameserver silent;
+        FakeNameserver silent;
         {
-            Form form({.nameserver = silent.Address()});
+            Form form({.nameserver = silent.Nameserver()});
             Retype(form.Edit(ID_ACCOUNT), QStringLiteral("mine"));
             form.EnterAddress(QStringLiteral("taro@hotmail.com"));
             QTRY_COMPARE(
@@ -175,7 +150,7 @@ class AddressFillTest : public QObject {
             }
         }
         // A click on a box makes the ports and both boxes the user's.
-        Form form({.nameserver = silent.Address()});
+        Form form({.nameserver = silent.Nameserver()});
         form.Box(ID_AUTH)->click();
         Retype(form.Edit(ID_POP_SERVER), QStringLiteral("pop.mine.test"));
         form.EnterAddress(QStringLiteral("taro@gmail.com"));
@@ -237,8 +212,8 @@ class AddressFillTest : public QObject {
     // replaces the lookup at once, the line says when it gave up, and Esc
     // closes the form while a lookup runs.
     void theFormStaysUsableWhileNothingAnswers() {
-        SilentNameserver silent;
-        Form form({.deadline = 300ms, .nameserver = silent.Address()});
+        FakeNameserver silent;
+        Form form({.deadline = 300ms, .nameserver = silent.Nameserver()});
         form.EnterAddress(QStringLiteral("taro@silent.test"));
         QCOMPARE(form.Line(), L("E-Mail: silent.test のサーバーを探しています…"));
         TypeText(form.Edit(ID_TO), QStringLiteral("hanako@example.jp"));
@@ -248,14 +223,14 @@ class AddressFillTest : public QObject {
             L("E-Mail: 3秒で見つからず探すのをやめました。サーバー欄は手で入力してください"));
         QCOMPARE(form.Servers(), QStringLiteral(":465 SSL  :995"));
 
-        Form replaced({.deadline = 3000ms, .nameserver = silent.Address()});
+        Form replaced({.deadline = 3000ms, .nameserver = silent.Nameserver()});
         replaced.EnterAddress(QStringLiteral("taro@silent.test"));
         QVERIFY(replaced.dlg->ServerFill().Searching());
         replaced.EnterAddress(QStringLiteral("taro@gmail.com"));
         QTRY_COMPARE_WITH_TIMEOUT(replaced.Edit(ID_SMTP_SERVER)->text(),
                                   QStringLiteral("smtp.gmail.com"), 1000);
 
-        Form closing({.deadline = 3000ms, .nameserver = silent.Address()});
+        Form closing({.deadline = 3000ms, .nameserver = silent.Nameserver()});
         closing.EnterAddress(QStringLiteral("taro@silent.test"));
         QTest::keyClick(closing.Edit(ID_POP_SERVER), Qt::Key_Escape);
         QVERIFY(!closing.dlg->isVisible());
